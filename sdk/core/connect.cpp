@@ -1,0 +1,122 @@
+// Opening and tearing down sessions.
+#include <cstring>
+#include <new>
+
+#include "device_address.h"
+#include "lan_login.h"
+#include "qrn_net.h"
+#include "session_table.h"
+#include "wire_protocol.h"
+
+namespace {
+
+constexpr char kDefaultUser[] = "SQRN";
+
+int p2p_connect(SessionContext *)
+{
+    // No peer-to-peer transport is configured: the server is never reached.
+    return QRN_ERR_FAILED;
+}
+
+struct TeardownRequest {
+    int handle;
+    uint32_t id;
+};
+
+void teardown(void *argument)
+{
+    const TeardownRequest request = *static_cast<TeardownRequest *>(argument);
+    delete static_cast<TeardownRequest *>(argument);
+    uint32_t id = request.id;
+    // The id makes sure a slot retaken by a newer connect is left alone.
+    if (session_validate(request.handle, &id) != 0)
+        return;
+    SessionContext *session = session_lookup(request.handle);
+    if (!session)
+        return;
+    {
+        CommandLock lock(session);
+        if (!session->connected && session->listen_socket < 0 && session->data_socket < 0 &&
+            session->p2p_session < 0)
+            return;  // another teardown of this session got here first
+        command_transaction(session, CMD_LOGOUT, nullptr, 0, nullptr, 0, nullptr);
+        session->connected = 0;
+        session->receive_running = 0;
+        session->command_timeout = {0, 0};
+        session->stream_timeout = {0, 0};
+        quarn_socket_close(session->listen_socket);
+        quarn_socket_close(session->data_socket);
+        session->listen_socket = -1;
+        session->data_socket = -1;
+        session->data_channel_up = 0;
+    }
+    quarn_cond_post(session->data_ready);
+    quarn_thread_destroy(session->receive_thread);
+    session->receive_thread = nullptr;
+    session_slot_release(static_cast<int>(static_cast<uint32_t>(request.handle) - kHandleBase));
+}
+
+}  // namespace
+
+extern "C" {
+
+int QRN_NET_ConnectDevice(int *handle_out, const char *address, const char *encrypt)
+{
+    return QRN_NET_ConnectDeviceUser(handle_out, address, 0, nullptr, encrypt);
+}
+
+int QRN_NET_ConnectDeviceIndex(int *handle_out, const char *address, int port, const char *encrypt)
+{
+    return QRN_NET_ConnectDeviceUser(handle_out, address, port, nullptr, encrypt);
+}
+
+int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, const char *user, const char *encrypt)
+{
+    if (!handle_out || !address)
+        return QRN_ERR_NULL_POINTER;
+    // Strings that do not fit their fields are refused, never cut.
+    if (std::strlen(address) >= kAddressSize || (user && std::strlen(user) >= kUserSize) ||
+        (encrypt && std::strlen(encrypt) >= kLoginEncryptField))
+        return QRN_ERR_BAD_STRING;
+
+    const int kind = address_kind_of(address);
+    const int slot = session_slot_take(kind);
+    if (slot < 0)
+        return slot;
+    const int handle = kHandleBase + slot;
+    SessionContext *session = session_lookup(handle);
+    if (!session)
+        return QRN_ERR_INVALID_HANDLE;
+
+    session->address_kind = kind;
+    store_address(address, kind, session->address);
+    session->command_port = port > 0 ? port : kDefaultCommandPort;
+    session->handover = 0;
+    session->max_relay_retries = 8;
+    if (encrypt)
+        std::strcpy(session->encrypt, encrypt);
+    std::strcpy(session->user, user ? user : kDefaultUser);
+
+    const int result = kind == kAddressKindIp ? lan_login(session) : p2p_connect(session);
+    if (result != QRN_OK) {
+        session_slot_release(slot);
+        return result;
+    }
+    session->connected = 1;
+    quarn_queue_clean(session->queues.paramchange);
+    *handle_out = handle;
+    return kind == kAddressKindDeviceId ? 1 : 0;
+}
+
+int QRN_NET_Disconnect(int handle)
+{
+    uint32_t id = 0;
+    if (session_validate(handle, &id) != 0)
+        return QRN_OK;
+    auto *request = new (std::nothrow) TeardownRequest{handle, id};
+    if (request && quarn_thread_run_detached(teardown, request) != 0)
+        delete request;
+    return QRN_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,186 @@
+#include "session_table.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "PPPP_API.h"
+#include "p2p_init_strings.h"
+
+namespace {
+
+struct Slot {
+    int switched = 0;
+    int in_use = 0;
+    SessionContext *context = nullptr;
+};
+
+// The one piece of process-wide state: created by the first connect and
+// never torn down, so contexts outlive every handle a caller may still hold.
+struct SessionTable {
+    std::mutex lock;
+    int open_sessions = 0;
+    int last_released = -1;
+    int p2p_initialised = 0;
+    uint32_t next_context_id = 1;
+    std::atomic<bool> transport_switch{true};
+    Slot slots[kSlotCount];
+};
+
+SessionTable &table()
+{
+    static SessionTable instance;
+    return instance;
+}
+
+void destroy_queues(SessionQueues *queues)
+{
+    for (quarn_queue *queue : {queues->video, queues->picture, queues->audio, queues->serial, queues->paramchange})
+        quarn_queue_destroy(queue);
+}
+
+SessionContext *create_context()
+{
+    auto *context = new (std::nothrow) SessionContext;
+    if (!context)
+        return nullptr;
+    const quarn_queue_config configs[] = {
+        {"video", 100}, {"picture", 10}, {"audio", 100}, {"serial", 10240}, {"paramchange", 10240}};
+    SessionQueues &q = context->queues;
+    quarn_queue **targets[] = {&q.video, &q.picture, &q.audio, &q.serial, &q.paramchange};
+    bool ok = true;
+    for (int i = 0; i < 5; ++i)
+        ok = ok && (*targets[i] = quarn_queue_create(&configs[i])) != nullptr;
+    context->command_lock = quarn_mutex_create(1);
+    context->video_lock = quarn_mutex_create(1);
+    context->gpio_lock = quarn_mutex_create(1);
+    context->data_ready = quarn_cond_create();
+    if (!ok || !context->command_lock || !context->video_lock || !context->gpio_lock || !context->data_ready) {
+        destroy_queues(&q);
+        quarn_mutex_destory(context->command_lock);
+        quarn_mutex_destory(context->video_lock);
+        quarn_mutex_destory(context->gpio_lock);
+        quarn_cond_destroy(context->data_ready);
+        delete context;
+        return nullptr;
+    }
+    return context;
+}
+
+// Brings a reused context back to the state of a fresh one; the queues and
+// locks stay as they are.
+void reset_context(SessionContext *context)
+{
+    context->tag = kContextTag;
+    context->protocol_version = 0;
+    context->protocol_version_decimal = 0;
+    context->token = 0;
+    context->connected = 0;
+    context->trans_mode = 0;
+    std::memset(context->address, 0, sizeof context->address);
+    std::memset(context->encrypt, 0, sizeof context->encrypt);
+    std::memset(context->user, 0, sizeof context->user);
+    context->p2p_session = -1;
+    context->command_timeout = {8, 0};
+    context->stream_timeout = {4, 0};
+    context->peer_max_frame = 0;
+    context->device_info = DeviceInformation();
+    context->data_channel_up = 0;
+    context->listen_socket = -1;
+    context->data_socket = -1;
+}
+
+int find_free_slot(const SessionTable &t)
+{
+    const int hint = t.last_released;
+    for (int i = hint + 1; i < kSlotCount; ++i)
+        if (!t.slots[i].in_use)
+            return i;
+    for (int i = 0; i <= (hint < 0 ? kSlotCount - 1 : hint); ++i)
+        if (!t.slots[i].in_use)
+            return i;
+    return -1;
+}
+
+}  // namespace
+
+int session_slot_take(int address_kind)
+{
+    SessionTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    if (address_kind == kAddressKindDeviceId && !t.p2p_initialised) {
+        t.p2p_initialised = 1;
+        PPPP_Initialize(p2p_init_string_for(""));
+    }
+    if (t.last_released < 0 || t.last_released >= kSlotCount)
+        t.last_released = -1;
+    const int index = find_free_slot(t);
+    if (index < 0)
+        return -16;
+    Slot &slot = t.slots[index];
+    if (!slot.context) {
+        slot.context = create_context();
+        if (!slot.context)
+            return -7;
+    }
+    slot.in_use = 1;
+    reset_context(slot.context);
+    slot.context->id = t.next_context_id++;
+    ++t.open_sessions;
+    return index;
+}
+
+void session_slot_release(int index)
+{
+    if (index < 0 || index >= kSlotCount)
+        return;
+    SessionTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    if (!t.slots[index].in_use)
+        return;
+    --t.open_sessions;
+    t.slots[index].in_use = 0;
+    t.last_released = index;
+    if (t.open_sessions == 0 && t.p2p_initialised) {
+        PPPP_DeInitialize();
+        t.p2p_initialised = 0;
+    }
+}
+
+int session_validate(int handle, uint32_t *id)
+{
+    const uint32_t index = static_cast<uint32_t>(handle) - static_cast<uint32_t>(kHandleBase);
+    if (index >= kSlotCount)
+        return -1;
+    SessionTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    const Slot &slot = t.slots[index];
+    if (slot.switched)
+        return 1;
+    if (!slot.in_use || !slot.context)
+        return -1;
+    if (id) {
+        if (*id == 0)
+            *id = slot.context->id;
+        else if (*id != slot.context->id)
+            return -1;
+    }
+    return 0;
+}
+
+SessionContext *session_lookup(int handle)
+{
+    const uint32_t index = static_cast<uint32_t>(handle) - static_cast<uint32_t>(kHandleBase);
+    if (index >= kSlotCount)
+        return nullptr;
+    SessionTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    const Slot &slot = t.slots[index];
+    if (!slot.switched && (!slot.in_use || !slot.context))
+        return nullptr;
+    return slot.context;
+}
+
+void set_transport_switch(bool enabled) { table().transport_switch = enabled; }
+bool transport_switch_enabled() { return table().transport_switch; }

@@ -1,0 +1,25 @@
+// The process-wide table of 16 session slots.
+#pragma once
+
+#include <cstdint>
+
+#include "session_context.h"
+
+constexpr int32_t kHandleBase = 0x20130805;
+constexpr int kSlotCount = 16;
+
+// Takes a free slot and resets its context. Returns the slot index,
+// -16 when every slot is in use, -7 when the context cannot be created.
+int session_slot_take(int address_kind);
+void session_slot_release(int slot);
+
+// The context of a valid handle, or NULL.
+SessionContext *session_lookup(int handle);
+
+// 1 when the slot was switched, -1 when not valid, 0 when valid. An id of 0
+// is filled with the context's id; any other id must match it.
+int session_validate(int handle, uint32_t *id);
+
+// Whether a relayed peer-to-peer session may be replaced by a direct one.
+void set_transport_switch(bool enabled);
+bool transport_switch_enabled();

@@ -1,0 +1,116 @@
+// Login answers and connect arguments.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device_address.h"
+#include "test_support.h"
+
+using namespace testing_support;
+using probesim::Fault;
+
+namespace {
+
+struct LoginCase {
+    const char *name;
+    Fault fault;
+    int expected_result;
+    int expected_version;  // when connected
+};
+
+class LoginAnswerTest : public ::testing::TestWithParam<LoginCase> {};
+
+TEST_P(LoginAnswerTest, AnswerDecidesResultAndVersion)
+{
+    RunningSim running = start_sim();
+    running.sim->set_fault(GetParam().fault);
+    int handle = 0;
+    ASSERT_EQ(QRN_NET_ConnectDevice(&handle, running.address.c_str(), nullptr), GetParam().expected_result);
+    if (GetParam().expected_result != 0)
+        return;
+    EXPECT_EQ(QRN_NET_GetVersion(handle), GetParam().expected_version);
+    uint8_t mac[6];
+    const bool full_answer = GetParam().fault == Fault::None;
+    EXPECT_EQ(QRN_NET_GetMac(handle, mac), full_answer ? 0 : QRN_ERR_FAILED);
+    if (full_answer)
+        EXPECT_EQ(std::vector<uint8_t>(mac, mac + 6),
+                  std::vector<uint8_t>(running.sim->model().mac.begin(), running.sim->model().mac.end()));
+    EXPECT_TRUE(disconnect_and_wait(handle));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LoginAnswerTest,
+    ::testing::Values(LoginCase{"Full", Fault::None, 0, 0x00010203},
+                      LoginCase{"NoPayload", Fault::LoginNoPayload, 0, 0x200},
+                      LoginCase{"ShortPayload", Fault::LoginShortPayload, 0, 0x00010203},
+                      LoginCase{"Refused", Fault::RefuseLogin, QRN_ERR_LOGIN_REFUSED, 0},
+                      LoginCase{"WrongMagic", Fault::WrongMagic, QRN_ERR_IO, 0},
+                      LoginCase{"WrongCode", Fault::WrongCode, QRN_ERR_IO, 0}),
+    [](const ::testing::TestParamInfo<LoginCase> &info) { return std::string(info.param.name); });
+
+TEST(Login, RefusedAccessStringFreesTheSlot)
+{
+    probesim::DeviceModel model;
+    model.access_strings = {"right"};
+    RunningSim running = start_sim(model);
+    int handle = 0;
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(QRN_NET_ConnectDevice(&handle, running.address.c_str(), "wrong"), QRN_ERR_LOGIN_REFUSED)
+            << "a refused login must not keep its slot";
+    ASSERT_EQ(QRN_NET_ConnectDevice(&handle, running.address.c_str(), "right"), 0);
+    EXPECT_TRUE(disconnect_and_wait(handle));
+}
+
+TEST(Login, NobodyListeningIsAConnectFailure)
+{
+    int handle = 0;
+    const std::string address = next_loopback_address();
+    EXPECT_EQ(QRN_NET_ConnectDevice(&handle, address.c_str(), nullptr), QRN_ERR_CONNECT);
+}
+
+TEST(ConnectArguments, StringsThatDoNotFitAreRefused)
+{
+    int handle = 0;
+    const std::string long_address(20, '1');
+    const std::string long_user(40, 'u');
+    const std::string long_encrypt(32, 'e');
+    EXPECT_EQ(QRN_NET_ConnectDevice(nullptr, "127.0.0.1", nullptr), QRN_ERR_NULL_POINTER);
+    EXPECT_EQ(QRN_NET_ConnectDevice(&handle, nullptr, nullptr), QRN_ERR_NULL_POINTER);
+    EXPECT_EQ(QRN_NET_ConnectDevice(&handle, long_address.c_str(), nullptr), QRN_ERR_BAD_STRING);
+    EXPECT_EQ(QRN_NET_ConnectDeviceUser(&handle, "127.0.0.1", 0, long_user.c_str(), nullptr), QRN_ERR_BAD_STRING);
+    EXPECT_EQ(QRN_NET_ConnectDevice(&handle, "127.0.0.1", long_encrypt.c_str()), QRN_ERR_BAD_STRING);
+}
+
+TEST(ConnectArguments, DeviceIdWithoutPeerToPeerServerFailsCleanly)
+{
+    int handle = 0;
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(QRN_NET_ConnectDevice(&handle, "SQRN123456ABCDE", nullptr), QRN_ERR_FAILED);
+}
+
+struct AddressCase {
+    const char *input;
+    int kind;
+    const char *stored;
+};
+
+TEST(DeviceAddress, KindAndShortIdExpansion)
+{
+    const AddressCase cases[] = {
+        {"1.2.3.4", kAddressKindIp, "1.2.3.4"},
+        {"127.0.0.1", kAddressKindIp, "127.0.0.1"},
+        {"ABCDE123456", kAddressKindDeviceId, "SQRN123456ABCDE"},
+        {"ABCDEF123456", kAddressKindDeviceId, "SQRN123456ABCDE"},
+        {"ABC123", kAddressKindDeviceId, "SQRNABC123ABC12"},
+        {"ABCDEFG123456", kAddressKindDeviceId, "ABCDEFG123456"},
+        {"ABC12", kAddressKindDeviceId, "ABC12"},
+    };
+    for (const AddressCase &c : cases) {
+        EXPECT_EQ(address_kind_of(c.input), c.kind) << c.input;
+        char stored[kAddressSize];
+        store_address(c.input, c.kind, stored);
+        EXPECT_STREQ(stored, c.stored) << c.input;
+    }
+}
+
+}  // namespace

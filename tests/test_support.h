@@ -1,0 +1,55 @@
+// Shared helpers: each test owns a simulator on its own loopback address.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "probe_simulator.h"
+#include "qrn_net.h"
+
+namespace testing_support {
+
+// A fresh 127.0.x.y address per call, so simulators never share a port.
+inline std::string next_loopback_address()
+{
+    static int counter = 0;
+    ++counter;
+    return "127.0." + std::to_string(10 + counter / 250) + "." + std::to_string(1 + counter % 250);
+}
+
+struct RunningSim {
+    std::string address;
+    std::unique_ptr<probesim::ProbeSimulator> sim;
+};
+
+inline RunningSim start_sim(probesim::DeviceModel model = probesim::DeviceModel())
+{
+    RunningSim running{next_loopback_address(), std::make_unique<probesim::ProbeSimulator>(model)};
+    if (!running.sim->start(running.address))
+        std::fprintf(stderr, "simulator cannot listen on %s\n", running.address.c_str());
+    return running;
+}
+
+// Teardown runs on its own thread: wait, bounded, until the handle is gone.
+inline bool wait_released(int handle, std::chrono::milliseconds limit = std::chrono::seconds(5))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int mode = 0;
+    while (QRN_NET_GetTransMode(handle, &mode) != QRN_ERR_INVALID_HANDLE) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline bool disconnect_and_wait(int handle)
+{
+    QRN_NET_Disconnect(handle);
+    return wait_released(handle);
+}
+
+}  // namespace testing_support
