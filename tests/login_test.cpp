@@ -32,9 +32,10 @@ TEST_P(LoginAnswerTest, AnswerDecidesResultAndVersion)
     uint8_t mac[6];
     const bool full_answer = GetParam().fault == Fault::None;
     EXPECT_EQ(QRN_NET_GetMac(handle, mac), full_answer ? 0 : QRN_ERR_FAILED);
-    if (full_answer)
-        EXPECT_EQ(std::vector<uint8_t>(mac, mac + 6),
-                  std::vector<uint8_t>(running.sim->model().mac.begin(), running.sim->model().mac.end()));
+    if (full_answer) {
+        const auto expected = running.sim->model().mac;
+        EXPECT_EQ(std::vector<uint8_t>(mac, mac + 6), std::vector<uint8_t>(expected.begin(), expected.end()));
+    }
     EXPECT_TRUE(disconnect_and_wait(handle));
 }
 
