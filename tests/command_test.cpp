@@ -86,6 +86,11 @@ struct FaultCase {
     int expected;
 };
 
+void PrintTo(const FaultCase &c, std::ostream *out)
+{
+    *out << "fault " << static_cast<int>(c.fault) << " gives " << c.expected;
+}
+
 class CommandFaultTest : public CommandTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(CommandFaultTest, BadAnswerGivesItsCodeAndLeavesBufferAlone)

@@ -18,6 +18,8 @@ struct LoginCase {
     int expected_version;  // when connected
 };
 
+void PrintTo(const LoginCase &c, std::ostream *out) { *out << c.name; }
+
 class LoginAnswerTest : public ::testing::TestWithParam<LoginCase> {};
 
 TEST_P(LoginAnswerTest, AnswerDecidesResultAndVersion)

@@ -6,18 +6,23 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 #include "probe_simulator.h"
 #include "qrn_net.h"
 
 namespace testing_support {
 
-// A fresh 127.0.x.y address per call, so simulators never share a port.
+// A fresh 127.x.y.z address per call, so simulators never share a port:
+// ctest runs each test in its own process, two at a time, so the process id
+// picks x.y and a counter picks z.
 inline std::string next_loopback_address()
 {
     static int counter = 0;
     ++counter;
-    return "127.0." + std::to_string(10 + counter / 250) + "." + std::to_string(1 + counter % 250);
+    const unsigned pid = static_cast<unsigned>(getpid());
+    return "127." + std::to_string(1 + pid % 250) + "." + std::to_string(pid / 250 % 250) + "." +
+           std::to_string(1 + counter % 250);
 }
 
 struct RunningSim {

@@ -30,8 +30,10 @@ struct SessionTable {
 
 SessionTable &table()
 {
-    static SessionTable instance;
-    return instance;
+    // Deliberately never destroyed: a detached teardown thread may still use
+    // it while the process exits.
+    static SessionTable *instance = new SessionTable;
+    return *instance;
 }
 
 void destroy_queues(SessionQueues *queues)
