@@ -1,9 +1,13 @@
 // Login answers and connect arguments.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "device_address.h"
+#include "lan_login.h"
+#include "session_table.h"
+#include "wire_protocol.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -114,6 +118,51 @@ TEST(DeviceAddress, KindAndShortIdExpansion)
         store_address(c.input, c.kind, stored);
         EXPECT_STREQ(stored, c.stored) << c.input;
     }
+}
+
+TEST(LoginPayload, VersionIsAlsoKeptAsDecimal)
+{
+    struct Case {
+        uint32_t version;
+        uint32_t length;
+        double decimal;
+    };
+    const Case cases[] = {{0x10203, 336, 1.23}, {0x10203, 100, 1.23}, {0, 0, 0.2}};
+    for (const Case &c : cases) {
+        uint8_t payload[336] = {};
+        payload[0] = static_cast<uint8_t>(c.version);
+        payload[1] = static_cast<uint8_t>(c.version >> 8);
+        payload[2] = static_cast<uint8_t>(c.version >> 16);
+        SessionContext session;
+        apply_login_payload(&session, payload, c.length);
+        EXPECT_NEAR(session.protocol_version_decimal, c.decimal, 1e-9) << c.length;
+        EXPECT_EQ(session.device_info.valid, c.length == 336 ? 1 : 0);
+    }
+}
+
+TEST(StreamSend, RefusedUntilTheDeviceConnectsBack)
+{
+    RunningSim running = start_sim();
+    int handle = 0;
+    ASSERT_EQ(QRN_NET_ConnectDevice(&handle, running.address.c_str(), nullptr), 0);
+    SessionContext *session = session_lookup(handle);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(send_stream_data(session, STREAM_SERIAL, "abc", 3), QRN_ERR_FAILED);
+    EXPECT_TRUE(disconnect_and_wait(handle));
+}
+
+TEST(CommandAnswer, LongerThanTheCallersBufferIsRefused)
+{
+    probesim::DeviceModel model;
+    model.company = std::string(QRN_NET_COMPANY_SIZE, 'c');
+    RunningSim running = start_sim(model);
+    int handle = 0;
+    ASSERT_EQ(QRN_NET_ConnectDevice(&handle, running.address.c_str(), nullptr), 0);
+    char company[QRN_NET_COMPANY_SIZE];
+    std::memset(company, 'x', sizeof company);
+    EXPECT_EQ(QRN_NET_GetCompany(handle, company), QRN_ERR_TOO_LONG);
+    EXPECT_EQ(company[0], 'x') << "nothing is written";
+    EXPECT_TRUE(disconnect_and_wait(handle));
 }
 
 }  // namespace
