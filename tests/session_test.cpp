@@ -108,18 +108,26 @@ TEST_F(SessionTest, DisconnectReturnsAtOnceForAnyHandle)
     EXPECT_EQ(running.sim->packets().back().code, 0x0002) << "teardown logs out";
 }
 
-TEST_F(SessionTest, DisconnectTwiceLeavesANewerSessionAlone)
+TEST_F(SessionTest, DisconnectTwiceTearsDownOnce)
 {
-    const int first = connect();
-    ASSERT_GE(first, kHandleBase);
-    QRN_NET_Disconnect(first);
-    ASSERT_TRUE(wait_released(first));
+    const int handle = connect();
+    ASSERT_GE(handle, kHandleBase);
     handles.clear();
-    const int second = connect();
-    ASSERT_GE(second, kHandleBase);
-    QRN_NET_Disconnect(first);  // a stale handle of a free slot
-    int mode = 0;
-    EXPECT_EQ(QRN_NET_GetTransMode(second, &mode), 0);
+    running.sim->clear_packets();
+    EXPECT_EQ(QRN_NET_Disconnect(handle), 0);
+    EXPECT_EQ(QRN_NET_Disconnect(handle), 0);
+    ASSERT_TRUE(wait_released(handle));
+
+    // A stale handle must not end the session that takes the slot next.
+    const int next = connect();
+    ASSERT_GE(next, kHandleBase);
+    QRN_NET_Disconnect(handle);
+    char company[QRN_NET_COMPANY_SIZE];
+    EXPECT_EQ(QRN_NET_GetCompany(next, company), 0);
+    size_t logouts = 0;
+    for (const auto &packet : running.sim->packets())
+        logouts += packet.code == 0x0002;
+    EXPECT_EQ(logouts, 1u);
 }
 
 }  // namespace

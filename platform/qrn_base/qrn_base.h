@@ -92,8 +92,10 @@ int quarn_tcp_setkeepalive(int socket, int enable, int idle_s, int interval_s, i
 void quarn_socket_close(int socket);
 
 // ---- UDP ------------------------------------------------------------------
+#define QUARN_LIMITED_BROADCAST "255.255.255.255"
+
 int quarn_udp_create(int local_port, int broadcast);
-// A destination of "255.255.255.255" is replaced by QRN_BCAST_ADDRS when set.
+// A destination of QUARN_LIMITED_BROADCAST is replaced by QRN_BCAST_ADDRS when set.
 // Returns the number of datagrams sent, -1 when none could be sent.
 int quarn_udp_send_byips(int socket, const void *data, int length, const char *address, int port);
 // Waits up to timeout_ms. Returns the datagram length, -2 when nothing came,

@@ -15,8 +15,6 @@
 
 namespace {
 
-const char kLimitedBroadcast[] = "255.255.255.255";
-
 // QRN_BCAST_ADDRS keeps every broadcast inside a test network or loopback.
 bool broadcast_override(std::vector<std::string> *out)
 {
@@ -65,7 +63,7 @@ int quarn_udp_send_byips(int socket, const void *data, int length, const char *a
     if (!address || length < 0 || port <= 0 || port > 65535)
         return -1;
     std::vector<std::string> targets;
-    if (std::strcmp(address, kLimitedBroadcast) != 0 || !broadcast_override(&targets))
+    if (std::strcmp(address, QUARN_LIMITED_BROADCAST) != 0 || !broadcast_override(&targets))
         targets.assign(1, address);
     int sent = 0;
     for (const std::string &target : targets) {
