@@ -146,6 +146,19 @@ QRN_API int QRN_NET_GetCustom(int handle, void *block);
 /** Sets the password that the module's discovery answers echo. */
 QRN_API int QRN_NET_SetBcastEchoPasswd(int handle, uint32_t value);
 
+/* ---- JPEG and resolution helpers (no session) ------------------------- */
+
+/**
+ * Turns on (nonzero) or off the insertion of the standard Huffman tables into
+ * Motion-JPEG frames that arrive without them. Off at load; applies to every
+ * session. Returns the new setting, 0 or 1.
+ */
+QRN_API int QRN_Video_JpegFrameHuffmanCheck(int enable);
+/** Packs a frame size: (width << 16) | (height & 0xFFFF); width bits above 15 are shifted out. */
+QRN_API int QRN_Video_GroupResolu(int width, int height);
+/** Unpacks a resolution code into width and height (each 0..65535). The pointers are not checked. */
+QRN_API void QRN_Video_AnalysisResolu(int code, int *width, int *height);
+
 /* ---- device identity --------------------------------------------------- */
 
 /** The device's protocol version word (major << 16 | minor << 8 | patch), or QRN_ERR_INVALID_HANDLE. */
