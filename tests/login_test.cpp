@@ -165,4 +165,12 @@ TEST(CommandAnswer, LongerThanTheCallersBufferIsRefused)
     EXPECT_TRUE(disconnect_and_wait(handle));
 }
 
+TEST(TransportSwitch, FollowsTheLastCall)
+{
+    for (int enable : {0, 7, 0, 1}) {
+        EXPECT_EQ(QRN_NET_ForceP2PTransSwitch(enable), 0);
+        EXPECT_EQ(transport_switch_enabled(), enable != 0);
+    }
+}
+
 }  // namespace
