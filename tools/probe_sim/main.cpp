@@ -1,12 +1,16 @@
 // qrn-probe-sim: runs one simulated probe until SIGINT or SIGTERM.
 #include "probe_simulator.h"
+#include "stream_sender.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -14,21 +18,43 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: qrn-probe-sim [--listen ADDR:PORT] [--access STRING]... [--fault NAME]\n"
+    "                     [--format mjpeg|h264|yuyv] [--size WxH] [--fps N]\n"
+    "                     [--strip-dht] [--drop-every N] [--fragment-size N]\n"
     "\n"
-    "  --listen ADDR:PORT  command address (default 127.0.0.1:34674)\n"
-    "  --access STRING     access string the login accepts; repeatable,\n"
-    "                      none given accepts any login\n"
-    "  --fault NAME        misbehaviour to simulate: none, refuse-login,\n"
-    "                      answer-late, wrong-magic, wrong-code, wrong-token,\n"
-    "                      nonzero-status, close-mid-response, login-no-payload,\n"
-    "                      login-short-payload\n"
-    "  --help              this text\n";
+    "  --listen ADDR:PORT   command address (default 127.0.0.1:34674)\n"
+    "  --access STRING      access string the login accepts; repeatable,\n"
+    "                       none given accepts any login\n"
+    "  --fault NAME         misbehaviour to simulate: none, refuse-login,\n"
+    "                       answer-late, wrong-magic, wrong-code, wrong-token,\n"
+    "                       nonzero-status, close-mid-response, login-no-payload,\n"
+    "                       login-short-payload, video-info-short; on the stream\n"
+    "                       (hits one frame in every 100): stream-wrong-magic,\n"
+    "                       stream-wrong-token, stream-length-mismatch,\n"
+    "                       stream-oversized-payload, stream-unknown-type,\n"
+    "                       stream-drop-mid-frame\n"
+    "  --format NAME        video format at start (default mjpeg); a host can\n"
+    "                       change it, and video flows only after it asks\n"
+    "  --size WxH           frame size at start (default 1280x960), one the\n"
+    "                       format offers\n"
+    "  --fps N              frame rate at start (default 30)\n"
+    "  --strip-dht          send Motion-JPEG frames without Huffman tables\n"
+    "  --drop-every N       H.264: leave out every N-th frame\n"
+    "  --fragment-size N    payload bytes per stream packet (default 32768)\n"
+    "  --help               this text\n";
+
+// A stream fault hits one frame and clears itself; the program sets it
+// again after this many frames so that it keeps happening.
+constexpr size_t kStreamFaultPeriod = 100;
 
 struct Options {
     std::string address = "127.0.0.1";
     uint16_t port = 34674;
     std::vector<std::string> access;
     probesim::Fault fault = probesim::Fault::None;
+    std::optional<uint32_t> format;
+    std::optional<std::pair<uint16_t, uint16_t>> size;
+    std::optional<uint32_t> fps;
+    probesim::StreamOptions stream;
     bool help = false;
 };
 
@@ -46,11 +72,52 @@ std::optional<probesim::Fault> parse_fault(const std::string &name)
         {"close-mid-response", Fault::CloseMidResponse},
         {"login-no-payload", Fault::LoginNoPayload},
         {"login-short-payload", Fault::LoginShortPayload},
+        {"video-info-short", Fault::VideoInfoShort},
+        {"stream-wrong-magic", Fault::StreamWrongMagic},
+        {"stream-wrong-token", Fault::StreamWrongToken},
+        {"stream-length-mismatch", Fault::StreamLengthMismatch},
+        {"stream-oversized-payload", Fault::StreamOversizedPayload},
+        {"stream-unknown-type", Fault::StreamUnknownType},
+        {"stream-drop-mid-frame", Fault::StreamDropMidFrame},
     };
     for (const auto &[text, fault] : kNames)
         if (name == text)
             return fault;
     return std::nullopt;
+}
+
+std::optional<uint32_t> parse_format(const std::string &name)
+{
+    if (name == "yuyv")
+        return 1;
+    if (name == "mjpeg")
+        return 2;
+    if (name == "h264")
+        return 3;
+    return std::nullopt;
+}
+
+// A decimal number from 1 to limit.
+std::optional<uint32_t> parse_count(const std::string &text, uint32_t limit)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const unsigned long number = std::stoul(text);
+    if (number == 0 || number > limit)
+        return std::nullopt;
+    return static_cast<uint32_t>(number);
+}
+
+std::optional<std::pair<uint16_t, uint16_t>> parse_size(const std::string &text)
+{
+    const auto x = text.find('x');
+    if (x == std::string::npos)
+        return std::nullopt;
+    const auto width = parse_count(text.substr(0, x), 65535);
+    const auto height = parse_count(text.substr(x + 1), 65535);
+    if (!width || !height)
+        return std::nullopt;
+    return std::make_pair(static_cast<uint16_t>(*width), static_cast<uint16_t>(*height));
 }
 
 bool parse_listen(const std::string &value, Options &options)
@@ -83,7 +150,13 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
             options.help = true;
             continue;
         }
-        if (arg != "--listen" && arg != "--access" && arg != "--fault") {
+        if (arg == "--strip-dht") {
+            options.stream.strip_dht = true;
+            continue;
+        }
+        static const char *const kWithValue[] = {"--listen", "--access",     "--fault",         "--format",
+                                                 "--size",   "--fps",        "--drop-every",    "--fragment-size"};
+        if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
             error = "unknown argument '" + arg + "'";
             return std::nullopt;
         }
@@ -92,6 +165,7 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
             return std::nullopt;
         }
         const std::string value = argv[++i];
+        const std::string bad_value = "bad value '" + value + "' for " + arg;
         if (arg == "--listen") {
             if (!parse_listen(value, options)) {
                 error = "--listen expects ADDR:PORT, got '" + value + "'";
@@ -99,16 +173,79 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
             }
         } else if (arg == "--access") {
             options.access.push_back(value);
-        } else {
+        } else if (arg == "--fault") {
             const auto fault = parse_fault(value);
             if (!fault) {
                 error = "unknown fault '" + value + "'";
                 return std::nullopt;
             }
             options.fault = *fault;
+        } else if (arg == "--format") {
+            if (!(options.format = parse_format(value))) {
+                error = bad_value;
+                return std::nullopt;
+            }
+        } else if (arg == "--size") {
+            if (!(options.size = parse_size(value))) {
+                error = "--size expects WxH, got '" + value + "'";
+                return std::nullopt;
+            }
+        } else {
+            const auto number = parse_count(value, arg == "--fps" ? 1000 : 1u << 24);
+            if (!number) {
+                error = bad_value;
+                return std::nullopt;
+            }
+            if (arg == "--fps")
+                options.fps = *number;
+            else if (arg == "--drop-every")
+                options.stream.drop_every = *number;
+            else
+                options.stream.fragment_size = *number;
         }
     }
     return options;
+}
+
+uint32_t word_at(const std::array<uint8_t, 736> &block, size_t offset)
+{
+    return static_cast<uint32_t>(block[offset]) | static_cast<uint32_t>(block[offset + 1]) << 8 |
+           static_cast<uint32_t>(block[offset + 2]) << 16 | static_cast<uint32_t>(block[offset + 3]) << 24;
+}
+
+// Sets what the command line asked for, as a host would, and says so when
+// the device does not offer it.
+bool apply_video_settings(probesim::ProbeSimulator &simulator, const Options &options)
+{
+    if (!options.format && !options.size && !options.fps)
+        return true;
+    auto block = simulator.video_info_block();
+    const uint32_t format = options.format.value_or(word_at(block, 720));
+    const uint32_t code = word_at(block, 724);
+    const auto size = options.size.value_or(std::make_pair(static_cast<uint16_t>(code >> 16),
+                                                           static_cast<uint16_t>(code & 0xFFFF)));
+    const uint32_t fps = options.fps.value_or(word_at(block, 728));
+    simulator.set_video_format(format, size.first, size.second, fps);
+    // What was not given may change with the format: its sizes and rates differ.
+    block = simulator.video_info_block();
+    const bool applied = (!options.format || word_at(block, 720) == format) &&
+                         (!options.size || word_at(block, 724) == (static_cast<uint32_t>(size.first) << 16 | size.second)) &&
+                         (!options.fps || word_at(block, 728) == fps);
+    if (!applied)
+        std::cerr << "qrn-probe-sim: the device does not offer format " << format << " at " << size.first << "x"
+                  << size.second << ", " << fps << " frames a second\n";
+    return applied;
+}
+
+void rearm_stream_fault(probesim::ProbeSimulator &simulator, probesim::Fault fault, const std::atomic<bool> &stopping)
+{
+    size_t next = kStreamFaultPeriod;
+    while (!stopping) {
+        if (!simulator.wait_for_video_frames(next, std::chrono::milliseconds(200)))
+            continue;
+        simulator.set_fault(fault);
+        next = simulator.video_frames_sent() + kStreamFaultPeriod;
+    }
 }
 
 }  // namespace
@@ -138,6 +275,9 @@ int main(int argc, char **argv)
     model.access_strings = options->access;
     probesim::ProbeSimulator simulator(model);
     simulator.set_fault(options->fault);
+    simulator.set_stream_options(options->stream);
+    if (!apply_video_settings(simulator, *options))
+        return EXIT_FAILURE;
     const std::string endpoint = options->address + ":" + std::to_string(options->port);
     if (!simulator.start(options->address, options->port)) {
         std::cerr << "qrn-probe-sim: cannot listen on " << endpoint << "\n";
@@ -145,8 +285,16 @@ int main(int argc, char **argv)
     }
     std::cout << "qrn-probe-sim: listening on " << endpoint << std::endl;
 
+    std::atomic<bool> stopping{false};
+    std::thread rearm;
+    if (probesim::is_stream_fault(options->fault))
+        rearm = std::thread([&] { rearm_stream_fault(simulator, options->fault, stopping); });
+
     int received = 0;
     sigwait(&stop_signals, &received);
+    stopping = true;
+    if (rearm.joinable())
+        rearm.join();
     simulator.stop();
     return EXIT_SUCCESS;
 }

@@ -2,6 +2,8 @@
 
 #include "probe_socket.h"
 #include "probe_wire.h"
+#include "stream_sender.h"
+#include "video_model.h"
 
 #include <algorithm>
 #include <atomic>
@@ -27,6 +29,13 @@ constexpr auto kAnswerLateDelay = std::chrono::seconds(9);
 // answer, so the first attempts may well be refused.
 constexpr auto kConnectBackWindow = std::chrono::seconds(3);
 constexpr auto kConnectRetryPause = std::chrono::milliseconds(50);
+// After the host dropped the stream (it does after a corrupt header) the
+// device keeps trying this long; a host that ended its session never answers.
+constexpr auto kReconnectWindow = std::chrono::seconds(5);
+constexpr auto kStreamConnectWindow = std::chrono::seconds(3);
+// How long an idle stream waits between looks at its flags and at the host.
+constexpr int kIdleSliceMs = 20;
+constexpr size_t kVideoInfoShortSize = 700;
 
 constexpr size_t kAccessStringSize = 32;
 constexpr size_t kLoginAnswerSize = 336;
@@ -39,6 +48,8 @@ struct Answer {
     uint16_t status = wire::kStatusOk;
     uint32_t token = 0;
     std::vector<uint8_t> payload;
+    std::vector<ParamNotice> notices;  // sent on the stream before the answer
+    bool snapshot = false;             // a picture to push before the answer
 };
 
 // Text up to the first NUL, or all n bytes when there is none.
@@ -55,17 +66,28 @@ uint16_t data_port_for(uint16_t peer_port)
     return static_cast<uint16_t>(swapped + 1);
 }
 
-// A connection the device opened back to a host after its login. Stream
-// packets for that session will be sent from here.
+// A connection the device opens back to a host after its login, and opens
+// again when the host drops it; the session's stream packets go out here.
 struct StreamConnection {
     uint32_t token = 0;
     sockaddr_in local{};
     sockaddr_in host{};
-    Socket sock;                          // assigned under Impl::mu, once connected
+    // Set and cleared under Impl::mu by the connection's own thread, which
+    // alone may read it without the lock.
+    std::shared_ptr<StreamLink> link;
     std::atomic<bool> close_requested{false};
-    bool done = false;                    // guarded by Impl::mu
+    std::atomic<bool> video_on{false};
+    std::atomic<bool> key_frame_wanted{false};
+    bool done = false;  // guarded by Impl::mu
     std::thread thread;
 };
+
+enum class StreamEnd { Stopped, HostClosed, DeviceDropped };
+
+std::chrono::nanoseconds frame_interval(uint32_t fps)
+{
+    return std::chrono::nanoseconds(1000000000LL / std::max<uint32_t>(fps, 1));
+}
 
 // One accepted command connection: a request, its answer, until the host closes.
 struct CommandConnection {
@@ -87,6 +109,11 @@ struct ProbeSimulator::Impl {
     std::vector<ReceivedPacket> packets;
     size_t streams_made = 0;
     size_t streams_open = 0;
+    VideoModel video;
+    StreamOptions stream_options;
+    size_t frames_sent = 0;
+    size_t pictures_sent = 0;
+    size_t key_frame_requests = 0;
     std::list<std::unique_ptr<CommandConnection>> commands;
     std::list<std::unique_ptr<StreamConnection>> streams;
 
@@ -101,12 +128,19 @@ struct ProbeSimulator::Impl {
     void log(ReceivedPacket packet);
     Answer login_answer(const ReceivedPacket &request, Fault fault, bool &accepted);
     Answer command_answer(const ReceivedPacket &request);
+    Answer video_answer(const ReceivedPacket &request);
+    void push_snapshot();
+    bool broadcast(const std::vector<uint8_t> &bytes);
+    bool send_param_change(uint32_t sub_type, const std::vector<uint8_t> &data);
     bool send_answer(const Socket &sock, uint16_t request_code, Answer answer, Fault fault);
     void logout(uint32_t token);
-    void start_connect_back(const Socket &login, uint32_t token);
+    StreamConnection *start_connect_back(const Socket &login, uint32_t token);
     void run_stream(StreamConnection &s);
-    bool connect_back(StreamConnection &s);
-    void discard_until_closed(StreamConnection &s);
+    bool connect_back(StreamConnection &s, std::chrono::seconds window);
+    StreamEnd stream_until_closed(StreamConnection &s, VideoSender &sender);
+    FrameOrder take_frame_order(StreamConnection *s);
+    void count_frame();
+    void drop_link(StreamConnection &s);
     void shut_down_streams();
 };
 
@@ -201,17 +235,26 @@ bool ProbeSimulator::Impl::serve_one(CommandConnection &c)
     bool accepted = false;
     Answer answer = request.code == wire::kLogin ? login_answer(request, active, accepted)
                                                  : command_answer(request);
+    if (answer.snapshot)
+        push_snapshot();
+    for (const ParamNotice &notice : answer.notices)
+        send_param_change(notice.sub_type, notice.data);
     if (active == Fault::AnswerLate) {
         std::unique_lock<std::mutex> lock(mu);
         if (cv.wait_for(lock, kAnswerLateDelay, [this] { return stopping.load(); }))
             return false;
     }
-    const uint32_t token = answer.token;
-    if (!send_answer(c.sock, request.code, std::move(answer), active))
-        return false;
-    if (accepted)
-        start_connect_back(c.sock, token);
-    return true;
+    // The stream exists before the host can send its first command, so a
+    // video begin right after the login always finds it.
+    StreamConnection *stream = accepted ? start_connect_back(c.sock, answer.token) : nullptr;
+    if (send_answer(c.sock, request.code, std::move(answer), active))
+        return true;
+    if (stream) {
+        std::lock_guard<std::mutex> lock(mu);
+        stream->close_requested = true;
+    }
+    cv.notify_all();
+    return false;
 }
 
 void ProbeSimulator::Impl::log(ReceivedPacket packet)
@@ -266,6 +309,8 @@ Answer ProbeSimulator::Impl::command_answer(const ReceivedPacket &request)
         answer.status = wire::kStatusUnsupported;
         return answer;
     }
+    if (VideoModel::handles(request.code))
+        return video_answer(request);
     const std::vector<uint8_t> &in = request.payload;
     switch (request.code) {
     case wire::kGetCompany:
@@ -295,6 +340,102 @@ Answer ProbeSimulator::Impl::command_answer(const ReceivedPacket &request)
         break;
     }
     return answer;
+}
+
+// Called with mu held, the token checked.
+Answer ProbeSimulator::Impl::video_answer(const ReceivedPacket &request)
+{
+    VideoAnswer v = video.answer(request.code, request.payload);
+    Answer answer;
+    answer.code = request.code;
+    answer.token = model.token;
+    answer.status = v.status;
+    answer.payload = std::move(v.payload);
+    answer.notices = std::move(v.notices);
+    if (request.code == wire::kGetVideoInfo && current_fault == Fault::VideoInfoShort)
+        answer.payload.resize(kVideoInfoShortSize);
+    switch (v.event) {
+    case VideoEvent::Begin:
+    case VideoEvent::End:
+        for (auto &s : streams) {
+            if (s->token != request.token)
+                continue;
+            const bool begin = v.event == VideoEvent::Begin;
+            s->video_on = begin;
+            // A decoder joining now needs a key frame first.
+            if (begin)
+                s->key_frame_wanted = true;
+        }
+        break;
+    case VideoEvent::ForceKeyFrame:
+        ++key_frame_requests;
+        for (auto &s : streams)
+            s->key_frame_wanted = true;
+        break;
+    case VideoEvent::PeerMaxFrame:
+        model.peer_max_frame = v.value;
+        break;
+    case VideoEvent::Snapshot:
+        answer.snapshot = true;
+        break;
+    case VideoEvent::None:
+        break;
+    }
+    return answer;
+}
+
+void ProbeSimulator::Impl::push_snapshot()
+{
+    SnapshotSettings settings;
+    StreamOptions options;
+    uint32_t token;
+    uint32_t sequence;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        settings = video.snapshot();
+        options = stream_options;
+        token = model.token;
+        sequence = static_cast<uint32_t>(pictures_sent + 1);
+    }
+    const std::vector<uint8_t> bytes = snapshot_packets(token, settings, sequence, options);
+    if (bytes.empty() || !broadcast(bytes))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        ++pictures_sent;
+    }
+    cv.notify_all();
+}
+
+// Writes outside mu: a write waits for the frame another thread is writing.
+bool ProbeSimulator::Impl::broadcast(const std::vector<uint8_t> &bytes)
+{
+    std::vector<std::shared_ptr<StreamLink>> links;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        for (auto &s : streams)
+            if (s->link && !s->close_requested)
+                links.push_back(s->link);
+    }
+    bool written = false;
+    for (auto &link : links)
+        written = link->write(bytes) || written;
+    return written;
+}
+
+bool ProbeSimulator::Impl::send_param_change(uint32_t sub_type, const std::vector<uint8_t> &data)
+{
+    StreamPacket packet;
+    packet.type = static_cast<uint8_t>(wire::StreamType::ParamChange);
+    packet.payload.resize(4);
+    wire::put_u32(packet.payload.data(), sub_type);
+    packet.payload.insert(packet.payload.end(), data.begin(), data.end());
+    uint32_t token;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        token = model.token;
+    }
+    return broadcast(raw_packets({packet}, token));
 }
 
 // Sends the answer with the fault applied. False when the connection must
@@ -345,59 +486,82 @@ void ProbeSimulator::Impl::logout(uint32_t token)
         if (s->token != token)
             continue;
         s->close_requested = true;
-        s->sock.shutdown();
+        if (s->link)
+            s->link->shutdown();
     }
     cv.notify_all();
 }
 
-void ProbeSimulator::Impl::start_connect_back(const Socket &login, uint32_t token)
+// The connection stays listed until its thread has finished; stop() joins it.
+StreamConnection *ProbeSimulator::Impl::start_connect_back(const Socket &login, uint32_t token)
 {
     auto conn = std::make_unique<StreamConnection>();
     socklen_t len = sizeof conn->host;
     if (getpeername(login.fd(), reinterpret_cast<sockaddr *>(&conn->host), &len) != 0 ||
         conn->host.sin_family != AF_INET)
-        return;
+        return nullptr;
     len = sizeof conn->local;
     // Connect from the address the host reached us on, so the stream visibly
     // comes from the same device.
     if (getsockname(login.fd(), reinterpret_cast<sockaddr *>(&conn->local), &len) != 0)
-        return;
+        return nullptr;
     conn->local.sin_port = 0;
     conn->host.sin_port = htons(data_port_for(ntohs(conn->host.sin_port)));
     conn->token = token;
     StreamConnection &ref = *conn;
     std::lock_guard<std::mutex> lock(mu);
     if (stopping)
-        return;
+        return nullptr;
     streams.push_back(std::move(conn));
     ref.thread = std::thread([this, &ref] { run_stream(ref); });
+    return &ref;
 }
 
 void ProbeSimulator::Impl::run_stream(StreamConnection &s)
 {
-    if (connect_back(s))
-        discard_until_closed(s);
+    VideoSender sender(s.token);
+    auto window = kConnectBackWindow;
+    while (connect_back(s, window)) {
+        const StreamEnd end = stream_until_closed(s, sender);
+        drop_link(s);
+        if (end != StreamEnd::HostClosed)
+            break;
+        window = kReconnectWindow;
+        s.key_frame_wanted = true;
+    }
     {
         std::lock_guard<std::mutex> lock(mu);
-        if (s.sock.valid()) {
-            s.sock.shutdown();
-            --streams_open;
-        }
         s.done = true;
     }
     cv.notify_all();
 }
 
-bool ProbeSimulator::Impl::connect_back(StreamConnection &s)
+void ProbeSimulator::Impl::drop_link(StreamConnection &s)
 {
-    const auto deadline = Clock::now() + kConnectBackWindow;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        if (!s.link)
+            return;
+        s.link->shutdown();
+        s.link.reset();
+        --streams_open;
+    }
+    cv.notify_all();
+}
+
+bool ProbeSimulator::Impl::connect_back(StreamConnection &s, std::chrono::seconds window)
+{
+    const auto deadline = Clock::now() + window;
     for (;;) {
+        // A logout may have cut the last connection: never open one after it.
+        if (stopping || s.close_requested)
+            return false;
         Socket attempt = net::connect_from(s.local, s.host, deadline, stopping);
         std::unique_lock<std::mutex> lock(mu);
         if (stopping || s.close_requested)
             return false;
         if (attempt.valid()) {
-            s.sock = std::move(attempt);
+            s.link = std::make_shared<StreamLink>(std::move(attempt));
             ++streams_made;
             ++streams_open;
             cv.notify_all();
@@ -411,26 +575,88 @@ bool ProbeSimulator::Impl::connect_back(StreamConnection &s)
     }
 }
 
-// Nothing the host sends on the stream connection matters yet; it stays
-// open until logout, stop() or the host closing it.
-void ProbeSimulator::Impl::discard_until_closed(StreamConnection &s)
+// Sends video while it is on, at the set rate, until logout, stop(), the
+// host closing its end, or a fault that drops the connection.
+StreamEnd ProbeSimulator::Impl::stream_until_closed(StreamConnection &s, VideoSender &sender)
 {
-    const int fd = s.sock.fd();
-    uint8_t sink[4096];
+    StreamLink &link = *s.link;
+    auto next_frame = Clock::now();
+    bool was_on = false;
     while (!stopping && !s.close_requested) {
-        if (!net::wait_readable(fd, net::kPollSliceMs))
+        const bool on = s.video_on;
+        const auto now = Clock::now();
+        if (on && !was_on)
+            next_frame = now;
+        was_on = on;
+        int wait_ms = kIdleSliceMs;
+        if (on && next_frame > now)
+            wait_ms = static_cast<int>(std::min<int64_t>(
+                kIdleSliceMs,
+                std::chrono::ceil<std::chrono::milliseconds>(next_frame - now).count()));
+        else if (on)
+            wait_ms = 0;
+        if (link.host_closed(wait_ms))
+            return StreamEnd::HostClosed;
+        if (!on || Clock::now() < next_frame)
             continue;
-        const ssize_t r = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
-        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-            return;
+        const FrameOrder order = take_frame_order(&s);
+        const auto interval = frame_interval(order.settings.fps);
+        next_frame = order.options.unlimited_rate ? Clock::now() : std::max(next_frame + interval, Clock::now() - interval);
+        uint64_t written = 0;
+        switch (sender.send_next(link, order, written)) {
+        case FrameOutcome::Sent:
+            count_frame();
+            break;
+        case FrameOutcome::Skipped:
+            if (order.fault != Fault::None) {
+                // Not used up: the next frame sent carries it.
+                std::lock_guard<std::mutex> lock(mu);
+                if (current_fault == Fault::None)
+                    current_fault = order.fault;
+            }
+            break;
+        case FrameOutcome::WriteFailed:
+            return StreamEnd::HostClosed;
+        case FrameOutcome::Dropped:
+            return StreamEnd::DeviceDropped;
+        }
     }
+    return StreamEnd::Stopped;
+}
+
+// What the next frame is made of; a pending stream fault is taken for it.
+// Without a connection (benchmarks) no fault and no key request applies.
+FrameOrder ProbeSimulator::Impl::take_frame_order(StreamConnection *s)
+{
+    FrameOrder order;
+    std::lock_guard<std::mutex> lock(mu);
+    order.settings = video.settings();
+    order.options = stream_options;
+    if (!s)
+        return order;
+    if (is_stream_fault(current_fault)) {
+        order.fault = current_fault;
+        current_fault = Fault::None;
+    }
+    order.key_frame_wanted = s->key_frame_wanted.exchange(false);
+    return order;
+}
+
+void ProbeSimulator::Impl::count_frame()
+{
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        ++frames_sent;
+    }
+    cv.notify_all();
 }
 
 void ProbeSimulator::Impl::shut_down_streams()
 {
     for (auto &s : streams) {
         s->close_requested = true;
-        s->sock.shutdown();
+        if (s->link)
+            s->link->shutdown();
     }
 }
 
@@ -465,6 +691,9 @@ bool ProbeSimulator::start(const std::string &address, uint16_t port)
         std::lock_guard<std::mutex> lock(d.mu);
         d.stopping = false;
         d.streams_made = 0;
+        d.frames_sent = 0;
+        d.pictures_sent = 0;
+        d.key_frame_requests = 0;
     }
     d.listener = std::move(listener);
     d.accept_thread = std::thread([&d] { d.accept_loop(); });
@@ -555,6 +784,112 @@ bool ProbeSimulator::wait_for_stream_connections(size_t count, std::chrono::mill
 {
     std::unique_lock<std::mutex> lock(impl_->mu);
     return impl_->cv.wait_for(lock, timeout, [this, count] { return impl_->streams_made >= count; });
+}
+
+void ProbeSimulator::set_stream_options(const StreamOptions &options)
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->stream_options = options;
+}
+
+void ProbeSimulator::set_video_format(uint32_t format, uint16_t width, uint16_t height, uint32_t fps)
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->video.set_format(format, width, height, fps);
+}
+
+std::vector<uint8_t> ProbeSimulator::frame_payload(uint32_t format, uint32_t resolution, uint32_t sequence,
+                                                   bool key_frame, const std::vector<uint8_t> &data)
+{
+    return wire::frame_payload(format, resolution, sequence, key_frame, data.data(), data.size());
+}
+
+bool ProbeSimulator::send_stream_packets(const std::vector<StreamPacket> &packets)
+{
+    uint32_t token;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mu);
+        token = impl_->model.token;
+    }
+    return impl_->broadcast(raw_packets(packets, token));
+}
+
+bool ProbeSimulator::send_param_change(uint32_t sub_type, const std::vector<uint8_t> &data)
+{
+    return impl_->send_param_change(sub_type, data);
+}
+
+std::array<uint8_t, 736> ProbeSimulator::video_info_block() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->video.info_block();
+}
+
+size_t ProbeSimulator::video_frames_sent() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->frames_sent;
+}
+
+bool ProbeSimulator::wait_for_video_frames(size_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    return impl_->cv.wait_for(lock, timeout, [this, count] { return impl_->frames_sent >= count; });
+}
+
+size_t ProbeSimulator::pictures_sent() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->pictures_sent;
+}
+
+size_t ProbeSimulator::key_frame_requests() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->key_frame_requests;
+}
+
+uint64_t ProbeSimulator::stream_frames_to(const std::string &address, uint16_t port, size_t frames)
+{
+    Impl &d = *impl_;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &remote.sin_addr) != 1)
+        return 0;
+    Socket socket = net::connect_from(local, remote, Clock::now() + kStreamConnectWindow, d.stopping);
+    if (!socket.valid())
+        return 0;
+    StreamLink link(std::move(socket));
+    uint32_t token;
+    {
+        std::lock_guard<std::mutex> lock(d.mu);
+        token = d.model.token;
+    }
+    VideoSender sender(token);
+    uint64_t written = 0;
+    size_t sent = 0;
+    // Frames that are dropped on purpose or fail to encode do not count;
+    // the bound keeps a setting that sends nothing from looping for ever.
+    const size_t attempts = 2 * frames + 100;
+    auto next_frame = Clock::now();
+    for (size_t attempt = 0; sent < frames && attempt < attempts; ++attempt) {
+        const FrameOrder order = d.take_frame_order(nullptr);
+        if (!order.options.unlimited_rate) {
+            std::this_thread::sleep_until(next_frame);
+            next_frame += frame_interval(order.settings.fps);
+        }
+        const FrameOutcome outcome = sender.send_next(link, order, written);
+        if (outcome == FrameOutcome::WriteFailed)
+            return 0;
+        if (outcome == FrameOutcome::Sent) {
+            ++sent;
+            d.count_frame();
+        }
+    }
+    return sent == frames ? written : 0;
 }
 
 }  // namespace probesim

@@ -40,6 +40,32 @@ enum class Fault {
     CloseMidResponse,  // header sent announcing a payload, then the connection closes
     LoginNoPayload,    // login answered with a bare header
     LoginShortPayload, // login answered with a 100-byte payload
+    VideoInfoShort,    // 0x1000 answered with 700 bytes instead of 736
+    // Stream faults: applied once, to the next video frame sent, then they clear themselves.
+    StreamWrongMagic,       // that frame's first packet header starts "QRX"
+    StreamWrongToken,       // that frame's first packet header carries token + 1
+    StreamLengthMismatch,   // that frame's FrameHeader length is 1 more than the data sent
+    StreamOversizedPayload, // before that frame, one video packet whose payload is 1 MiB + 64 bytes (count 1, index 0), payload all zero
+    StreamUnknownType,      // before that frame, one packet of stream type 7 with 100 bytes
+    StreamDropMidFrame,     // the stream connection closes after that frame's first fragment (no reconnect for this one: the host ends the session)
+};
+
+struct StreamOptions {
+    bool strip_dht = false;          // Motion-JPEG frames without DHT segments
+    uint32_t fragment_size = 32768;  // payload bytes per stream packet
+    uint32_t drop_every = 0;         // H.264: every n-th encoded frame is not sent, so the host sees a gap
+    bool unlimited_rate = false;     // send frames as fast as the connection takes them
+    uint32_t distinct_frames = 0;    // > 0: encode this many frames once, then cycle them (benchmarks)
+};
+
+// One raw stream packet, for tests that need what the device would never send.
+struct StreamPacket {
+    uint8_t type = 0;
+    uint8_t fragment_count = 1;
+    uint8_t fragment_index = 0;
+    std::vector<uint8_t> payload;
+    bool magic_ok = true;
+    uint32_t token_delta = 0;  // added to the session token
 };
 
 struct ReceivedPacket {
@@ -74,6 +100,30 @@ public:
     size_t stream_connections_made() const;
     size_t stream_connections_open() const;
     bool wait_for_stream_connections(size_t count, std::chrono::milliseconds timeout) const;
+
+    void set_stream_options(const StreamOptions &options);
+    // Applies format, size and rate as 0x1006..0x1008 would (a part the
+    // device would refuse is left as it was), without notices.
+    void set_video_format(uint32_t format, uint16_t width, uint16_t height, uint32_t fps);
+
+    // FrameHeader + data, as a video or picture payload.
+    static std::vector<uint8_t> frame_payload(uint32_t format, uint32_t resolution, uint32_t sequence,
+                                              bool key_frame, const std::vector<uint8_t> &data);
+    // Writes the packets, in order, on every open stream connection, never in
+    // the middle of a frame the sender is writing. False when none is open.
+    bool send_stream_packets(const std::vector<StreamPacket> &packets);
+    bool send_param_change(uint32_t sub_type, const std::vector<uint8_t> &data);
+
+    std::array<uint8_t, 736> video_info_block() const;  // the bytes 0x1000 answers now
+    size_t video_frames_sent() const;                    // total since start
+    bool wait_for_video_frames(size_t count, std::chrono::milliseconds timeout) const;
+    size_t pictures_sent() const;
+    size_t key_frame_requests() const;                   // 0x1019 received
+
+    // Benchmarks: connects to host:port and writes `frames` video frames of
+    // the current settings with the same sender code a session uses (session
+    // token of the model), then closes. Returns the bytes written, 0 on failure.
+    uint64_t stream_frames_to(const std::string &address, uint16_t port, size_t frames);
 
 private:
     struct Impl;

@@ -65,6 +65,12 @@ inline bool set_nonblocking(int fd)
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+inline bool set_blocking(int fd)
+{
+    const int flags = fcntl(fd, F_GETFL, 0);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
 // True when fd has something to read (data, EOF or an error) within timeout_ms.
 inline bool wait_readable(int fd, int timeout_ms)
 {

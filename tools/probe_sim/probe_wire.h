@@ -3,9 +3,11 @@
 // never depends on the host's struct packing or byte order.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace probesim::wire {
 
@@ -20,8 +22,38 @@ constexpr uint16_t kSetBcastEchoPasswd = 0x000E;
 constexpr uint16_t kSetCustom = 0xF000;
 constexpr uint16_t kGetCustom = 0xF001;
 
+constexpr uint16_t kSetPeerMaxFrame = 0x000A;
+constexpr uint16_t kGetVideoInfo = 0x1000;
+constexpr uint16_t kSetVideoCtrl = 0x1005;
+constexpr uint16_t kSetFormat = 0x1006;
+constexpr uint16_t kSetResolution = 0x1007;
+constexpr uint16_t kSetFps = 0x1008;
+constexpr uint16_t kVideoBegin = 0x100A;
+constexpr uint16_t kVideoEnd = 0x100B;
+constexpr uint16_t kSnapshot = 0x100C;
+constexpr uint16_t kSetSnapshotResolution = 0x100D;
+constexpr uint16_t kResetVideoCtrl = 0x100E;
+constexpr uint16_t kGetKeyInterval = 0x100F;
+constexpr uint16_t kSetKeyInterval = 0x1010;
+constexpr uint16_t kGetQp = 0x1011;
+constexpr uint16_t kSetQp = 0x1012;
+constexpr uint16_t kGetStreamValue = 0x1013;
+constexpr uint16_t kSetStreamValue = 0x1014;
+constexpr uint16_t kGetQuality = 0x1015;
+constexpr uint16_t kSetQuality = 0x1016;
+constexpr uint16_t kSetSnapshotQuality = 0x1017;
+constexpr uint16_t kSetFpsLimit = 0x1018;
+constexpr uint16_t kForceKeyFrame = 0x1019;
+constexpr uint16_t kSetRotation = 0x1020;
+constexpr uint16_t kGetRectYuyv = 0x1021;
+constexpr uint16_t kSetRectYuyv = 0x1022;
+constexpr uint16_t kGetCrop = 0x1023;
+constexpr uint16_t kSetCrop = 0x1024;
+constexpr uint16_t kSetXuCtrl = 0x1080;
+
 constexpr uint16_t kStatusOk = 0x0000;
 constexpr uint16_t kStatusUnsupported = 0x0001;
+constexpr uint16_t kStatusBadArgument = 0x0002;
 constexpr uint16_t kStatusLoginRefused = 0xFFF3;
 
 inline void put_u16(uint8_t *p, uint16_t v)
@@ -83,9 +115,46 @@ inline CommandHeader decode_command_header(const uint8_t *p)
 
 enum class StreamType : uint8_t { Video = 0, Picture = 1, Audio = 2, Serial = 3, ParamChange = 4 };
 
+// Frame formats of the FrameHeader format word.
+constexpr uint32_t kFormatYuyv = 1;
+constexpr uint32_t kFormatMjpeg = 2;
+constexpr uint32_t kFormatH264 = 3;
+
+constexpr size_t kFrameHeaderSize = 28;
+constexpr size_t kFrameSequenceOffset = 12;
+// The host assembles a frame, FrameHeader included, in a buffer of this size.
+constexpr size_t kMaxFramePayload = 1024 * 1024;
+
+inline uint32_t resolution_code(uint16_t width, uint16_t height)
+{
+    return static_cast<uint32_t>(width) << 16 | height;
+}
+
+inline uint16_t resolution_width(uint32_t code) { return static_cast<uint16_t>(code >> 16); }
+inline uint16_t resolution_height(uint32_t code) { return static_cast<uint16_t>(code); }
+
+// FrameHeader followed by the frame data; length_delta falsifies the length
+// word for fault injection.
+inline std::vector<uint8_t> frame_payload(uint32_t format, uint32_t resolution, uint32_t sequence,
+                                          bool key_frame, const uint8_t *data, size_t size,
+                                          uint32_t length_delta = 0)
+{
+    std::array<uint8_t, kFrameHeaderSize> header{};
+    put_u32(&header[4], format);
+    put_u32(&header[8], resolution);
+    put_u32(&header[kFrameSequenceOffset], sequence);
+    header[16] = key_frame ? 1 : 0;
+    put_u32(&header[24], static_cast<uint32_t>(size) + length_delta);
+    std::vector<uint8_t> out(kFrameHeaderSize + size);
+    std::copy(header.begin(), header.end(), out.data());
+    if (size > 0)
+        std::copy(data, data + size, out.data() + kFrameHeaderSize);
+    return out;
+}
+
 struct StreamHeader {
     uint32_t token = 0;
-    StreamType type = StreamType::Video;
+    uint8_t type = static_cast<uint8_t>(StreamType::Video);
     uint8_t fragment_count = 1;
     uint8_t fragment_index = 0;
     uint32_t length = 0;
@@ -99,7 +168,7 @@ inline std::array<uint8_t, kHeaderSize> encode(const StreamHeader &h)
     out[2] = 'N';
     out[3] = 0;  // sub-code
     put_u32(&out[4], h.token);
-    out[8] = static_cast<uint8_t>(h.type);
+    out[8] = h.type;
     out[9] = h.fragment_count;
     out[10] = h.fragment_index;
     put_u32(&out[12], h.length);

@@ -1,0 +1,221 @@
+#include "end_face_picture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace probesim {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Shares of the cladding radius, which is itself a share of the shorter side.
+constexpr double kCladdingShare = 0.42;
+constexpr double kCoreShare = 0.28;
+constexpr double kEdgeShare = 0.025;
+
+constexpr uint8_t kBackgroundLevel = 18;
+constexpr uint8_t kCladdingLevel = 118;
+constexpr uint8_t kCoreLevel = 232;
+constexpr uint8_t kParticleLevel = 34;
+constexpr uint8_t kCounterInk = 235;
+constexpr uint8_t kCounterPaper = 0;
+constexpr uint8_t kNeutralChroma = 128;
+
+// One full turn of a particle takes a few minutes at 30 frames a second.
+constexpr double kParticleTurnPerFrame = 0.0015;
+constexpr double kScratchTurnPerFrame = 0.0006;
+
+struct Particle {
+    double orbit;   // share of the cladding radius
+    double phase;   // radians at frame 0
+    double speed;   // multiple of the base turn
+    double radius;  // share of the cladding radius
+};
+
+constexpr Particle kParticles[] = {
+    {0.55, 0.3, 1.0, 0.030}, {0.75, 2.1, -0.7, 0.020}, {0.40, 4.0, 1.3, 0.015},
+    {0.85, 5.2, 0.5, 0.025}, {0.65, 1.2, -1.1, 0.012},
+};
+
+constexpr int kDigitColumns = 5;
+constexpr int kDigitRows = 7;
+constexpr int kCounterDigits = 8;
+
+// 5x7 digit glyphs, one row per byte, the leftmost column in bit 4.
+constexpr uint8_t kGlyphs[10][kDigitRows] = {
+    {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}, {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E},
+    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}, {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E},
+    {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}, {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E},
+    {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}, {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},
+    {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}, {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},
+};
+
+double smoothstep(double edge0, double edge1, double x)
+{
+    const double t = std::clamp((x - edge0) / (edge1 - edge0), 0.0, 1.0);
+    return t * t * (3.0 - 2.0 * t);
+}
+
+// A fixed grain so the surface looks like glass rather than a flat fill.
+int grain(int x, int y)
+{
+    uint32_t h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u;
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    h ^= h >> 15;
+    return static_cast<int>(h % 7) - 3;
+}
+
+double cladding_radius(uint16_t width, uint16_t height)
+{
+    return kCladdingShare * std::min(width, height);
+}
+
+}  // namespace
+
+const YuvImage &EndFacePicture::render(uint16_t width, uint16_t height, uint32_t frame_number,
+                                       const PictureLook &look)
+{
+    if (width != image_.width || height != image_.height)
+        build_background(width, height);
+    build_tone_curve(look);
+    std::memcpy(image_.y.data(), background_.data(), background_.size());
+    const double turn = look.rotation * kPi / 180.0;
+    draw_particles(frame_number, turn);
+    draw_scratch(frame_number, turn);
+    for (uint8_t &p : image_.y)
+        p = tone_[p];
+    draw_counter(frame_number);
+    return image_;
+}
+
+void EndFacePicture::build_background(uint16_t width, uint16_t height)
+{
+    image_.width = width;
+    image_.height = height;
+    image_.y.assign(static_cast<size_t>(width) * height, 0);
+    image_.u.assign(static_cast<size_t>(width / 2) * (height / 2), kNeutralChroma);
+    image_.v.assign(image_.u.size(), kNeutralChroma);
+    background_.resize(image_.y.size());
+
+    const double cx = width / 2.0;
+    const double cy = height / 2.0;
+    const double clad = cladding_radius(width, height);
+    const double core = kCoreShare * clad;
+    const double edge = kEdgeShare * clad;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double r = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
+            // The cladding darkens a little towards its rim, as a polished face does.
+            const double cladding = kCladdingLevel * (1.0 - 0.25 * (r / clad) * (r / clad));
+            double level = kBackgroundLevel +
+                           (cladding - kBackgroundLevel) * (1.0 - smoothstep(clad - edge, clad + edge, r));
+            level += (kCoreLevel - level) * (1.0 - smoothstep(core - edge, core + edge, r));
+            const int value = static_cast<int>(level + 0.5) + grain(x, y);
+            background_[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(std::clamp(value, 0, 255));
+        }
+    }
+}
+
+void EndFacePicture::build_tone_curve(const PictureLook &look)
+{
+    if (look.brightness == tone_brightness_ && look.contrast == tone_contrast_)
+        return;
+    tone_brightness_ = look.brightness;
+    tone_contrast_ = look.contrast;
+    const double gain = look.contrast / 50.0;
+    const int offset = look.brightness - 128;
+    for (int i = 0; i < 256; ++i) {
+        const int value = static_cast<int>(std::lround((i - 128) * gain)) + 128 + offset;
+        tone_[i] = static_cast<uint8_t>(std::clamp(value, 0, 255));
+    }
+}
+
+void EndFacePicture::draw_particles(uint32_t frame_number, double turn)
+{
+    const int width = image_.width;
+    const int height = image_.height;
+    const double clad = cladding_radius(image_.width, image_.height);
+    for (const Particle &p : kParticles) {
+        const double angle = p.phase + turn + frame_number * kParticleTurnPerFrame * p.speed;
+        const double px = width / 2.0 + p.orbit * clad * std::cos(angle);
+        const double py = height / 2.0 + p.orbit * clad * std::sin(angle);
+        const double radius = std::max(1.5, p.radius * clad);
+        const int x0 = std::max(0, static_cast<int>(px - radius - 1));
+        const int x1 = std::min(width - 1, static_cast<int>(px + radius + 1));
+        const int y0 = std::max(0, static_cast<int>(py - radius - 1));
+        const int y1 = std::min(height - 1, static_cast<int>(py + radius + 1));
+        for (int y = y0; y <= y1; ++y) {
+            for (int x = x0; x <= x1; ++x) {
+                const double d = std::hypot(x + 0.5 - px, y + 0.5 - py);
+                const double cover = 1.0 - smoothstep(radius - 1.0, radius + 1.0, d);
+                uint8_t &pixel = image_.y[static_cast<size_t>(y) * width + x];
+                pixel = static_cast<uint8_t>(pixel + (kParticleLevel - pixel) * cover);
+            }
+        }
+    }
+}
+
+void EndFacePicture::draw_scratch(uint32_t frame_number, double turn)
+{
+    const int width = image_.width;
+    const int height = image_.height;
+    const double clad = cladding_radius(image_.width, image_.height);
+    const double angle = 0.7 + turn + frame_number * kScratchTurnPerFrame;
+    const double dx = std::cos(angle);
+    const double dy = std::sin(angle);
+    // A chord through the cladding, off the centre so it crosses the core's edge.
+    const double mx = width / 2.0 - 0.2 * clad * dy;
+    const double my = height / 2.0 + 0.2 * clad * dx;
+    const double half_length = 0.6 * clad;
+    const double half_width = std::max(0.8, clad / 300.0);
+    const int x0 = std::max(0, static_cast<int>(mx - half_length * std::fabs(dx) - 2));
+    const int x1 = std::min(width - 1, static_cast<int>(mx + half_length * std::fabs(dx) + 2));
+    const int y0 = std::max(0, static_cast<int>(my - half_length * std::fabs(dy) - 2));
+    const int y1 = std::min(height - 1, static_cast<int>(my + half_length * std::fabs(dy) + 2));
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            const double rx = x + 0.5 - mx;
+            const double ry = y + 0.5 - my;
+            const double along = rx * dx + ry * dy;
+            const double across = std::fabs(-rx * dy + ry * dx);
+            if (std::fabs(along) > half_length || across > half_width + 1.0)
+                continue;
+            const double cover = 1.0 - smoothstep(half_width - 0.5, half_width + 1.0, across);
+            uint8_t &pixel = image_.y[static_cast<size_t>(y) * width + x];
+            pixel = static_cast<uint8_t>(pixel * (1.0 - 0.55 * cover));
+        }
+    }
+}
+
+void EndFacePicture::draw_counter(uint32_t frame_number)
+{
+    const int width = image_.width;
+    const int scale = std::max(2, image_.height / 120);
+    const int margin = scale * 2;
+    const int advance = (kDigitColumns + 1) * scale;
+    const int box_width = kCounterDigits * advance + scale;
+    const int box_height = (kDigitRows + 2) * scale;
+    for (int y = margin; y < margin + box_height && y < image_.height; ++y)
+        std::memset(&image_.y[static_cast<size_t>(y) * width + margin], kCounterPaper,
+                    std::min(box_width, width - margin));
+    uint32_t rest = frame_number;
+    for (int digit = kCounterDigits - 1; digit >= 0; --digit) {
+        const uint8_t *glyph = kGlyphs[rest % 10];
+        rest /= 10;
+        const int left = margin + scale + digit * advance;
+        const int top = margin + scale;
+        for (int row = 0; row < kDigitRows; ++row)
+            for (int col = 0; col < kDigitColumns; ++col) {
+                if (!(glyph[row] & (0x10 >> col)))
+                    continue;
+                for (int sy = 0; sy < scale; ++sy)
+                    std::memset(&image_.y[static_cast<size_t>(top + row * scale + sy) * width + left + col * scale],
+                                kCounterInk, scale);
+            }
+    }
+}
+
+}  // namespace probesim
