@@ -87,8 +87,14 @@ int quarn_tcp_send(int socket, const void *data, int length);
 // -1 on error, -2 on time-out, -3 when interrupted. The record is counted
 // down by the time spent waiting, so callers restore it.
 int quarn_tcp_recv_timeout(int socket, void *buffer, int length, quarn_timeval *timeout);
+// Receives what is waiting, up to length bytes, waiting up to timeout_ms
+// only when nothing is. Returns the byte count, 0 when the peer closed, -1
+// on error, -2 on time-out.
+int quarn_tcp_recv_some(int socket, void *buffer, int length, int timeout_ms);
 int quarn_tcp_setrecvtimeout(int socket, int seconds, int microseconds);
 int quarn_tcp_setkeepalive(int socket, int enable, int idle_s, int interval_s, int count);
+// Wakes every thread blocked on the socket; the descriptor stays open.
+void quarn_socket_shutdown(int socket);
 void quarn_socket_close(int socket);
 
 // ---- UDP ------------------------------------------------------------------

@@ -184,6 +184,24 @@ int quarn_tcp_recv_timeout(int socket, void *buffer, int length, quarn_timeval *
     return result;
 }
 
+int quarn_tcp_recv_some(int socket, void *buffer, int length, int timeout_ms)
+{
+    if (length <= 0)
+        return 0;
+    for (;;) {
+        const ssize_t got = recv(socket, buffer, static_cast<size_t>(length), MSG_DONTWAIT);
+        if (got >= 0)
+            return static_cast<int>(got);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        const int ready = wait_ready(socket, POLLIN, timeout_ms);
+        if (ready <= 0)
+            return ready == 0 ? QUARN_TIMEOUT : -1;
+    }
+}
+
 int quarn_tcp_setrecvtimeout(int socket, int seconds, int microseconds)
 {
     timeval value{seconds, microseconds};
@@ -201,6 +219,12 @@ int quarn_tcp_setkeepalive(int socket, int enable, int idle_s, int interval_s, i
         setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) < 0)
         return -1;
     return 0;
+}
+
+void quarn_socket_shutdown(int socket)
+{
+    if (socket >= 0)
+        shutdown(socket, SHUT_RDWR);
 }
 
 void quarn_socket_close(int socket)

@@ -4,6 +4,8 @@
 
 #include "device_address.h"
 #include "lan_login.h"
+#include "receive_thread.h"
+#include "stream_reader.h"
 #include "qrn_net.h"
 #include "session_table.h"
 #include "wire_protocol.h"
@@ -36,23 +38,26 @@ void teardown(void *argument)
         return;
     {
         CommandLock lock(session);
-        if (!session->connected && session->listen_socket < 0 && session->data_socket < 0 &&
-            session->p2p_session < 0)
+        if (session->teardown_started)
             return;  // another teardown of this session got here first
+        session->teardown_started = 1;
         command_transaction(session, CMD_LOGOUT, nullptr, 0, nullptr, 0, nullptr);
         session->connected = 0;
         session->receive_running = 0;
         session->command_timeout = {0, 0};
-        session->stream_timeout = {0, 0};
-        quarn_socket_close(session->listen_socket);
-        quarn_socket_close(session->data_socket);
-        session->listen_socket = -1;
-        session->data_socket = -1;
-        session->data_channel_up = 0;
+        // The stream time-out is left to the receive thread, which reads it
+        // unlocked: shutting the sockets down below wakes it at once.
+    }
+    // Wake the receive thread wherever it waits, let it end, then close.
+    {
+        std::lock_guard<std::mutex> guard(session->socket_mutex);
+        quarn_socket_shutdown(session->listen_socket);
+        quarn_socket_shutdown(session->data_socket);
     }
     quarn_cond_post(session->data_ready);
     quarn_thread_destroy(session->receive_thread);
     session->receive_thread = nullptr;
+    close_stream_sockets(session);
     session_slot_release(static_cast<int>(static_cast<uint32_t>(request.handle) - kHandleBase));
 }
 
@@ -102,8 +107,18 @@ int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, co
         session_slot_release(slot);
         return result;
     }
+    session->stream.partial_read = 0;
+    session->stream.header_held = 0;
     session->connected = 1;
+    session->video.running = 0;
     quarn_queue_clean(session->queues.paramchange);
+    if (!start_receive_thread(session)) {
+        session->connected = 0;
+        command_transaction(session, CMD_LOGOUT, nullptr, 0, nullptr, 0, nullptr);
+        close_stream_sockets(session);
+        session_slot_release(slot);
+        return QRN_ERR_FAILED;
+    }
     *handle_out = handle;
     return kind == kAddressKindDeviceId ? 1 : 0;
 }

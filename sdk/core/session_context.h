@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include "qrn_base.h"
 
@@ -30,6 +32,102 @@ struct DeviceInformation {
     uint8_t record[kDeviceInfoSize] = {};
 };
 
+constexpr uint32_t kMaxFramePayload = 1 << 20;  // frame header and data, video or picture
+constexpr int kAudioBufferSize = 102400;
+constexpr int kSerialBufferSize = 10240;
+constexpr int kParamChangeAreaSize = 10240;
+constexpr int kLastResponseSize = 4096;
+constexpr int kStreamHeaderBufferSize = 512;
+constexpr int kReadAheadSize = 256 * 1024;
+
+struct FrameElement;
+
+// A video or picture frame assembled straight into the element the caller
+// will receive, so its bytes are copied once, from the socket. The element
+// is allocated when the frame header is complete: one block per frame.
+struct FrameAssembly {
+    uint8_t frame_header[28] = {};
+    FrameElement *element = nullptr;
+    bool room_for_tables = false;
+    bool discarding = false;  // the rest of a dropped frame is read and thrown away
+    uint32_t fill = 0;        // payload bytes so far, frame header included
+    uint32_t expected = 0;    // frame header plus its data length
+};
+
+// Where the receive thread reassembles fragments: fixed buffers, so no
+// packet costs an allocation. Written by the receive thread only.
+struct StreamAssembly {
+    uint8_t header[kStreamHeaderBufferSize] = {};
+    int partial_read = 0;
+    int header_held = 0;
+    FrameAssembly video;
+    FrameAssembly picture;
+    std::vector<uint8_t> audio = std::vector<uint8_t>(kAudioBufferSize);
+    std::vector<uint8_t> serial = std::vector<uint8_t>(kSerialBufferSize);  // length word, then data
+    std::vector<uint8_t> param_change = std::vector<uint8_t>(kParamChangeAreaSize);
+    uint32_t audio_fill = 0;
+    uint32_t serial_fill = 0;
+    uint32_t param_change_length = 0;
+    uint32_t last_response_length = 0;
+    uint8_t last_response[kLastResponseSize] = {};
+    // Bytes received from the data socket but not yet consumed: reading in
+    // large pieces keeps the system calls per packet low.
+    std::vector<uint8_t> read_ahead = std::vector<uint8_t>(kReadAheadSize);
+    uint32_t ahead_begin = 0;
+    uint32_t ahead_end = 0;
+};
+
+// The video stream's running state and its rate figures. Only the receive
+// thread writes the figures; a new start asks it to reset them through
+// reset_requested, so no two threads write them at once.
+struct VideoStreamState {
+    int running = 0;
+    std::atomic<int> reset_requested{0};
+    int64_t window_start_ms = 0;
+    uint32_t window_frames = 0;
+    uint32_t window_bytes = 0;
+    uint32_t frames_per_second = 0;
+    uint32_t bytes_per_second = 0;
+    uint8_t key_frame_wait = 0;
+    uint8_t key_frame_requested = 0;
+    uint32_t last_sequence = 0;
+    int local_max_frame = 100;
+
+    void reset_figures()
+    {
+        window_start_ms = 0;
+        window_frames = window_bytes = 0;
+        frames_per_second = bytes_per_second = 0;
+        key_frame_wait = key_frame_requested = 0;
+        last_sequence = 0;
+    }
+};
+
+constexpr int kAbilitySize = 400;
+constexpr int kControlCount = 10;
+constexpr int kControlSize = 32;
+constexpr int kVideoInfoSize = kAbilitySize + kControlCount * kControlSize + 16;
+
+// What the device last said about its video; filled on first use.
+struct VideoCache {
+    int valid = 0;
+    uint8_t ability[kAbilitySize] = {};
+    uint8_t controls[kControlCount * kControlSize] = {};
+    uint32_t format = 0;
+    uint32_t resolution = 0;
+    uint32_t fps = 0;
+    uint32_t max_fps = 0;
+};
+
+struct H264Cache {
+    int valid = 0;
+    int qp_quality = 0;
+    int key_interval = 0;
+    int stream_value = 0;
+};
+
+constexpr int kGpioBlockSize = 97;
+
 struct SessionContext {
     uint32_t tag = kContextTag;
     uint32_t id = 0;
@@ -53,8 +151,23 @@ struct SessionContext {
     quarn_timeval stream_timeout{4, 0};
     quarn_thread *receive_thread = nullptr;
     std::atomic<int> receive_running{0};
-    uint32_t peer_max_frame = 0;
+    uint32_t peer_max_frame = 10;
     DeviceInformation device_info;
+
+    StreamAssembly stream;
+    VideoStreamState video;
+    VideoCache video_cache;
+    H264Cache h264_cache;
+    std::mutex cache_mutex;  // guards video_cache and h264_cache copies; never held across I/O
+    // Guards closing and shutting down the two stream sockets, so no thread
+    // touches a descriptor number another one has already closed.
+    std::mutex socket_mutex;
+    int teardown_started = 0;
+    uint32_t audio_params[3] = {};
+    uint32_t serial_params[5] = {};
+    uint8_t gpio_block[kGpioBlockSize] = {};
+    uint32_t serial_received_bytes = 0;
+    uint32_t serial_cache_size = 0;
 
     // Created once with the context and kept for its whole life.
     SessionQueues queues;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "PPPP_API.h"
+#include "frame_assembly.h"
 #include "p2p_init_strings.h"
 
 namespace {
@@ -70,6 +71,17 @@ SessionContext *create_context()
     return context;
 }
 
+void reset_stream_assembly(StreamAssembly &a)
+{
+    a.partial_read = 0;
+    a.header_held = 0;
+    reset_frame(a.video);
+    reset_frame(a.picture);
+    a.audio_fill = a.serial_fill = 0;
+    a.param_change_length = 0;
+    a.last_response_length = 0;
+}
+
 // Brings a reused context back to the state of a fresh one; the queues and
 // locks stay as they are.
 void reset_context(SessionContext *context)
@@ -88,6 +100,21 @@ void reset_context(SessionContext *context)
     context->stream_timeout = {4, 0};
     context->peer_max_frame = 0;
     context->device_info = DeviceInformation();
+    reset_stream_assembly(context->stream);
+    context->video.running = 0;
+    context->video.reset_requested = 0;
+    context->video.reset_figures();  // the local maximum stays: the video queue keeps its capacity
+    {
+        std::lock_guard<std::mutex> guard(context->cache_mutex);
+        context->video_cache = VideoCache();
+        context->h264_cache = H264Cache();
+    }
+    std::memset(context->audio_params, 0, sizeof context->audio_params);
+    std::memset(context->serial_params, 0, sizeof context->serial_params);
+    std::memset(context->gpio_block, 0, sizeof context->gpio_block);
+    context->serial_received_bytes = 0;
+    context->serial_cache_size = 0;
+    context->teardown_started = 0;
     context->data_channel_up = 0;
     context->listen_socket = -1;
     context->data_socket = -1;
@@ -125,9 +152,10 @@ int session_slot_take(int address_kind)
         slot.context = create_context();
         if (!slot.context)
             return -7;
+    } else {
+        reset_context(slot.context);
     }
     slot.in_use = 1;
-    reset_context(slot.context);
     slot.context->id = t.next_context_id++;
     ++t.open_sessions;
     return index;
@@ -182,6 +210,16 @@ SessionContext *session_lookup(int handle)
     if (!slot.switched && (!slot.in_use || !slot.context))
         return nullptr;
     return slot.context;
+}
+
+bool context_in_use(const SessionContext *context)
+{
+    SessionTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    for (const Slot &slot : t.slots)
+        if (slot.context == context)
+            return slot.in_use != 0;
+    return false;
 }
 
 void set_transport_switch(bool enabled) { table().transport_switch = enabled; }

@@ -16,6 +16,9 @@ void session_slot_release(int slot);
 // The context of a valid handle, or NULL.
 SessionContext *session_lookup(int handle);
 
+// Whether the context still sits in a slot that is in use.
+bool context_in_use(const SessionContext *context);
+
 // 1 when the slot was switched, -1 when not valid, 0 when valid. An id of 0
 // is filled with the context's id; any other id must match it.
 int session_validate(int handle, uint32_t *id);

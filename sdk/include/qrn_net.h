@@ -78,16 +78,89 @@ typedef struct FrameElement {
     uint8_t data[1];         /**< header.length bytes */
 } FrameElement;
 
-/** One picture control: present, minimum, current, maximum, default, mode. */
+/** One picture control, eight words as the device sends them. */
 typedef struct VideoCtrlEntry {
-    int32_t present;
+    int32_t present;        /**< nonzero when the device has this control */
     int32_t minimum;
-    int32_t current;
+    int32_t current;        /**< set by the caller */
     int32_t maximum;
+    int32_t reserved16;     /**< the device's own */
     int32_t default_value;
-    int32_t mode;
-    int32_t reserved[2];
+    int32_t reserved24;     /**< the device's own; the viewer clears mode when it is nonzero */
+    int32_t mode;           /**< set by the caller, sent with current */
 } VideoCtrlEntry;
+
+/** The four current video settings, as VideoInfoBlock offsets 720..735 hold them. */
+typedef struct VideoParam {
+    uint32_t format;      /**< 1 raw YUYV 4:2:2, 2 Motion-JPEG, 3 H.264 */
+    uint32_t resolution;  /**< width << 16 | height */
+    uint32_t fps;         /**< current frame rate */
+    uint32_t max_fps;     /**< highest rate for this format and size */
+} VideoParam;
+
+/** What identifies a module: numeric ID, alias and the address it was reached at. */
+typedef struct DeviceInfo {
+    uint32_t id;
+    char alias[20];    /**< NUL-terminated */
+    char address[20];  /**< dotted IPv4 address or device ID, NUL-terminated */
+} DeviceInfo;
+
+/** One general-purpose pin. */
+typedef struct GpioEntry {
+    uint8_t pin;
+    uint8_t mode;
+    uint8_t level;
+} GpioEntry;
+
+/** The module's pin table: entry i describes pin i. */
+typedef struct GpioTable {
+    uint8_t count;
+    GpioEntry entries[32];
+} GpioTable;
+
+/** An I2C transfer: 4 control bytes, then 128 data bytes, as the module defines them. */
+typedef struct I2cBlock {
+    uint8_t control[4];
+    uint8_t data[128];
+} I2cBlock;
+
+/** The module's audio format. */
+typedef struct AudioParam {
+    uint32_t sample_frequency;  /**< samples per second */
+    uint32_t channels;
+    uint32_t bits;              /**< A/D converter width */
+} AudioParam;
+
+/** The module's serial line settings, encoded as the module defines them. */
+typedef struct SerialParam {
+    uint32_t speed;
+    uint32_t data_bits;
+    uint32_t stop_bits;
+    uint32_t parity;
+    uint32_t timeout;
+} SerialParam;
+
+/** A wireless network: name and passphrase, each NUL-terminated within 40 bytes. */
+typedef struct WirelessConfig {
+    char ssid[40];
+    char passphrase[40];
+} WirelessConfig;
+
+/** One module found on the local network. */
+typedef struct ScanDeviceInfo {
+    uint32_t id;
+    char alias[20];    /**< NUL-terminated */
+    char address[20];  /**< the sender's dotted IPv4 address */
+} ScanDeviceInfo;
+
+/** ScanDeviceInfo followed by 64 reserved bytes (zero). */
+typedef struct ScanDeviceInformation {
+    ScanDeviceInfo info;
+    uint8_t reserved[64];
+} ScanDeviceInformation;
+
+/** Records in the discovery table; a reader's buffer holds this many. */
+#define QRN_SCAN_MAX_DEVICES 50
 
 #if defined(__cplusplus)
 #  define QRN_STATIC_ASSERT static_assert
@@ -99,6 +172,16 @@ QRN_STATIC_ASSERT(offsetof(FrameHeader, length) == 24, "FrameHeader length at 24
 QRN_STATIC_ASSERT(offsetof(FrameElement, header) == 8, "FrameElement header at 8");
 QRN_STATIC_ASSERT(offsetof(FrameElement, data) == 36, "FrameElement data at 36");
 QRN_STATIC_ASSERT(sizeof(VideoCtrlEntry) == 32, "VideoCtrlEntry is 32 bytes");
+QRN_STATIC_ASSERT(sizeof(VideoParam) == 16, "VideoParam is 16 bytes");
+QRN_STATIC_ASSERT(sizeof(DeviceInfo) == 44, "DeviceInfo is 44 bytes");
+QRN_STATIC_ASSERT(sizeof(GpioEntry) == 3, "GpioEntry is 3 bytes");
+QRN_STATIC_ASSERT(sizeof(GpioTable) == 97, "GpioTable is 97 bytes");
+QRN_STATIC_ASSERT(sizeof(I2cBlock) == 132, "I2cBlock is 132 bytes");
+QRN_STATIC_ASSERT(sizeof(AudioParam) == 12, "AudioParam is 12 bytes");
+QRN_STATIC_ASSERT(sizeof(SerialParam) == 20, "SerialParam is 20 bytes");
+QRN_STATIC_ASSERT(sizeof(WirelessConfig) == 80, "WirelessConfig is 80 bytes");
+QRN_STATIC_ASSERT(sizeof(ScanDeviceInfo) == 44, "ScanDeviceInfo is 44 bytes");
+QRN_STATIC_ASSERT(sizeof(ScanDeviceInformation) == 108, "ScanDeviceInformation is 108 bytes");
 
 /* ---- sessions ---------------------------------------------------------- */
 
@@ -146,6 +229,160 @@ QRN_API int QRN_NET_GetCustom(int handle, void *block);
 /** Sets the password that the module's discovery answers echo. */
 QRN_API int QRN_NET_SetBcastEchoPasswd(int handle, uint32_t value);
 
+/* ---- stream reception --------------------------------------------------- */
+
+/** Flags of QRN_NET_Poll. POLL_SERIAL is the value 0x0F (bits 0 to 3), so a
+ * caller testing POLL_VIDEO alone also sees pending serial data. */
+#define POLL_VIDEO 0x01
+#define POLL_PICTURE 0x04
+#define POLL_AUDIO 0x08
+#define POLL_SERIAL 0x0F
+#define POLL_PARAM 0x10
+
+/**
+ * Reports in *flags_out which queues hold something, waiting up to timeout_ms
+ * for data. 0 with flags; QRN_ERR_TIMEOUT when nothing came; QRN_ERR_FAILED
+ * when woken without data; QRN_ERR_CLOSED when the session is not connected
+ * or ended during the wait; QRN_ERR_INVALID_HANDLE.
+ */
+QRN_API int QRN_NET_Poll(int handle, int *flags_out, unsigned timeout_ms);
+/** Removes the oldest parameter-change notice and writes its sub-type. QRN_ERR_FAILED when none waits. */
+QRN_API int QRN_NET_GetParamChangeType(int handle, int *type_out);
+/**
+ * Points *data_out at the data of the last parameter-change notice (after its
+ * sub-type word; owned by the library, valid until the next notice) and
+ * writes its length in bytes.
+ */
+QRN_API int QRN_NET_GetCmdResponse(int handle, int *length_out, void **data_out);
+
+/* ---- video stream -------------------------------------------------------- */
+
+/** Starts the device's video (empties the video and picture queues first). 0 also when already running. */
+QRN_API int QRN_NET_Video_Begin(int handle);
+/** Stops the video. QRN_ERR_FAILED when it is not running. Queued frames stay. */
+QRN_API int QRN_NET_Video_End(int handle);
+/**
+ * Takes the oldest video frame; *frame points at its header, whose words at
+ * offsets 12 and 16 are replaced by the frames and bytes per second. Give it
+ * back with QRN_NET_Video_ReleaseVideoData. QRN_ERR_FAILED when none waits.
+ */
+QRN_API int QRN_NET_Video_RequestVideoData(int handle, FrameHeader **frame);
+/** As QRN_NET_Video_RequestVideoData; *remaining (may be NULL) = frames still queued. */
+QRN_API int QRN_NET_Video_RequestVideoData2(int handle, FrameHeader **frame, int *remaining);
+/** Takes the oldest video frame whole, header unchanged. Give it back with QRN_NET_Video_ReleaseVideoData1. */
+QRN_API int QRN_NET_Video_RequestVideoData1(int handle, FrameElement **element, int *remaining);
+/** Frees a frame from QRN_NET_Video_RequestVideoData(2). QRN_ERR_NULL_POINTER for NULL. */
+QRN_API int QRN_NET_Video_ReleaseVideoData(int handle, FrameHeader *frame);
+/** Frees an element from QRN_NET_Video_RequestVideoData1. QRN_ERR_NULL_POINTER for NULL. */
+QRN_API int QRN_NET_Video_ReleaseVideoData1(int handle, FrameElement *element);
+/** Takes the oldest still picture, as QRN_NET_Video_RequestVideoData (rate words 0). */
+QRN_API int QRN_NET_Video_RequestPicData(int handle, FrameHeader **picture);
+/** Frees a picture from QRN_NET_Video_RequestPicData. QRN_ERR_NULL_POINTER for NULL. */
+QRN_API int QRN_NET_Video_ReleasePicData(int handle, FrameHeader *picture);
+/** Asks the device for a still picture; it arrives on the picture queue. */
+QRN_API int QRN_NET_Video_SnapShot(int handle);
+/** Sets the size of still pictures (a resolution code). */
+QRN_API int QRN_NET_Video_SnapShotResolu(int handle, uint32_t resolution);
+/** Sets the JPEG quality of still pictures, clamped to 30..90. */
+QRN_API int QRN_NET_Video_SnapShotQuality(int handle, uint32_t quality);
+QRN_API int QRN_NET_Video_GetCurVideoFrameNum(int handle, int *count);
+QRN_API int QRN_NET_Video_GetCurPictureFrameNum(int handle, int *count);
+/** The capacity of the video queue (100 at first). */
+QRN_API int QRN_NET_Video_GetLocalMaxFrameNum(int handle, int *value);
+/** Changes the capacity of the video queue. QRN_ERR_FAILED when the queue refuses it. */
+QRN_API int QRN_NET_Video_SetLocalMaxFrameNum(int handle, int value);
+/** The device's own frame limit, as it last reported it. */
+QRN_API int QRN_NET_Video_GetPeerMaxFrameNum(int handle, int *value);
+/** Asks the device to change its frame limit; the stored figure follows the device's notice. */
+QRN_API int QRN_NET_Video_SetPeerMaxFrameNum(int handle, int value);
+
+/* ---- video parameters ---------------------------------------------------- */
+
+/*
+ * Cached getters. The first video getter after a connect asks the device for
+ * its whole video information (0x1000); the first H.264 getter asks for the
+ * three H.264 values. Later calls, and the device's notices, keep the caches.
+ * Each returns 0, QRN_ERR_NULL_POINTER for a NULL out (tested before the
+ * handle), QRN_ERR_INVALID_HANDLE, or the code of the failed request; a
+ * failed request leaves the cache empty, so the next getter asks again.
+ * QRN_ERR_MALFORMED for a video information answer that is not 736 bytes
+ * long, or an H.264 answer that is not one 4-byte word.
+ */
+/** Copies the 400-byte ability table (four formats, twelve {size, max fps} pairs each). */
+QRN_API int QRN_NET_Video_GetAbility(int handle, void *out);
+/** Copies control index 0..9; an index above 9 gives QRN_ERR_NULL_POINTER (-15), tested after the fill. */
+QRN_API int QRN_NET_Video_GetVideoCtrl(int handle, uint32_t index, VideoCtrlEntry *out);
+QRN_API int QRN_NET_Video_GetFormat(int handle, int *out);
+QRN_API int QRN_NET_Video_GetResolu(int handle, int *out);
+QRN_API int QRN_NET_Video_GetFPS(int handle, int *out);
+QRN_API int QRN_NET_Video_GetParam(int handle, VideoParam *out);
+QRN_API int QRN_NET_Video_GetH264KeyInter(int handle, int *out);
+/** H.264 quality on a 0..100 scale (higher is better). */
+QRN_API int QRN_NET_Video_GetH264QpValue(int handle, int *out);
+QRN_API int QRN_NET_Video_GetH264Stream(int handle, int *out);
+
+/* Asked of the device each time. */
+/**
+ * Reads the 16-byte YUYV window into rect. QRN_ERR_FAILED for NULL rect
+ * (before the handle), QRN_ERR_INVALID_HANDLE, QRN_ERR_TOO_LONG for a longer
+ * answer (rect untouched), else the command result.
+ */
+QRN_API int QRN_NET_Video_GetRectYuyv(int handle, void *rect);
+/** Reads the 16-byte crop window, as QRN_NET_Video_GetRectYuyv. */
+QRN_API int QRN_NET_Video_GetCROP(int handle, void *rect);
+/**
+ * Reads the JPEG quality. QRN_ERR_NULL_POINTER for NULL out (before the
+ * handle), QRN_ERR_TOO_LONG for an answer longer than 4 bytes.
+ */
+QRN_API int QRN_NET_Video_GetQuality(int handle, int *out);
+
+/*
+ * Setters: each waits for the device and returns 0, QRN_ERR_INVALID_HANDLE,
+ * an argument code given below, or the command result. A refused setting
+ * leaves the caches as they were.
+ */
+/**
+ * Sets control index (0..9) to entry->current with entry->mode; the rest of
+ * the entry comes from the cache, which then holds what was sent.
+ * QRN_ERR_NULL_POINTER for NULL entry (before the handle) or an index above 9,
+ * QRN_ERR_FAILED, with nothing sent, when the control is absent or not yet read.
+ */
+QRN_API int QRN_NET_Video_SetVideoCtrl(int handle, uint32_t index, const VideoCtrlEntry *entry);
+/** Sets the format (1 YUYV, 2 Motion-JPEG, 3 H.264); queued frames are dropped. */
+QRN_API int QRN_NET_Video_SetFormat(int handle, uint32_t format);
+/**
+ * Sets the frame size; the cached frame rate and its maximum follow what the
+ * size allows in the current format, and queued frames are dropped.
+ */
+QRN_API int QRN_NET_Video_SetResolu(int handle, uint32_t resolution);
+QRN_API int QRN_NET_Video_SetFPS(int handle, uint32_t fps);
+/** Returns every present control to its default value. */
+QRN_API int QRN_NET_Video_ResetVCtrl(int handle);
+/*
+ * The three H.264 setters update the cache only for devices before version
+ * 4.0; later devices report their settings themselves.
+ */
+/** Key-frame interval, clamped to 1..300. */
+QRN_API int QRN_NET_Video_SetH264KeyInter(int handle, uint32_t interval);
+/** H.264 quality 0..100 (above 100: 100), sent as the encoder QP (100 - q) / 5 + 20. */
+QRN_API int QRN_NET_Video_SetH264QpValue(int handle, uint32_t quality);
+/** Encoder rate figure, clamped to 1..100000. */
+QRN_API int QRN_NET_Video_SetH264Stream(int handle, uint32_t value);
+/** JPEG quality, clamped to 30..90. */
+QRN_API int QRN_NET_Video_SetQuality(int handle, uint32_t quality);
+/** Turns the device's frame-rate limit on (nonzero) or off. */
+QRN_API int QRN_NET_Video_SetFpsLimit(int handle, int on);
+/** Asks for an H.264 key frame. */
+QRN_API int QRN_NET_Video_SetForceI(int handle);
+/** Rotation in degrees, snapped to 0, 90, 180 or 270 (360 and above, and 0 and below: 0). */
+QRN_API int QRN_NET_Video_SetVideoRotation(int handle, int angle);
+/** Sends the 16-byte YUYV window. QRN_ERR_FAILED for NULL rect, before the handle. */
+QRN_API int QRN_NET_Video_SetRectYuyv(int handle, const void *rect);
+/** Sends the 16-byte crop window. QRN_ERR_FAILED for NULL rect, before the handle. */
+QRN_API int QRN_NET_Video_SetCROP(int handle, const void *rect);
+/** Sends a raw 70-byte extension-unit control block. QRN_ERR_NULL_POINTER for NULL, before the handle. */
+QRN_API int QRN_NET_Video_SetXuCtrl(int handle, const void *block);
+
 /* ---- JPEG and resolution helpers (no session) ------------------------- */
 
 /**
@@ -158,6 +395,135 @@ QRN_API int QRN_Video_JpegFrameHuffmanCheck(int enable);
 QRN_API int QRN_Video_GroupResolu(int width, int height);
 /** Unpacks a resolution code into width and height (each 0..65535). The pointers are not checked. */
 QRN_API void QRN_Video_AnalysisResolu(int code, int *width, int *height);
+
+/* ---- G.711 codecs (no session, no state) --------------------------------- */
+
+/*
+ * in and out must not overlap. The encoders are symmetric: a negative sample
+ * gets the code of its magnitude with bit 7 cleared, and -32768 is coded as
+ * -32767.
+ */
+
+/**
+ * Decodes count A-law codes into count samples. Returns 2 * count (bytes
+ * written); 0, writing nothing, when count <= 0 or 2 * count does not fit in an int.
+ */
+QRN_API int QRN_Coder_G711a_Decode(int16_t *out, const uint8_t *in, int count);
+/** As QRN_Coder_G711a_Decode for mu-law; the zero codes 0xFF and 0x7F give +2 and -2. */
+QRN_API int QRN_Coder_G711u_Decode(int16_t *out, const uint8_t *in, int count);
+/** Encodes in_bytes / 2 samples into as many A-law codes and returns that number (0 when none). */
+QRN_API int QRN_Coder_G711a_Encode(uint8_t *out, const int16_t *in, int in_bytes);
+/** Encodes in_bytes / 2 samples into as many mu-law codes and returns that number (0 when none). */
+QRN_API int QRN_Coder_G711u_Encode(uint8_t *out, const int16_t *in, int in_bytes);
+
+/* ---- audio ----------------------------------------------------------------- */
+
+/* Getters ask the module once (0x2002), then answer from the cache. */
+QRN_API int QRN_NET_Audio_GetSampleFreq(int handle, int *out);
+QRN_API int QRN_NET_Audio_GetChannel(int handle, int *out);
+QRN_API int QRN_NET_Audio_GetADBits(int handle, int *out);
+QRN_API int QRN_NET_Audio_GetParam(int handle, AudioParam *out);
+/* The audio format cannot be changed: these always return QRN_ERR_FAILED and send nothing. */
+QRN_API int QRN_NET_Audio_SetSampleFreq(int handle, uint32_t value);
+QRN_API int QRN_NET_Audio_SetADBits(int handle, uint32_t value);
+QRN_API int QRN_NET_Audio_SetChannel(int handle, uint32_t value);
+QRN_API int QRN_NET_Audio_SetParam(int handle, const AudioParam *param);
+/** Starts the module's audio (empties the audio queue first); 0 also when running. */
+QRN_API int QRN_NET_Audio_Begin(int handle);
+/** Stops the audio; QRN_ERR_FAILED when it is not running. */
+QRN_API int QRN_NET_Audio_End(int handle);
+/** Takes the oldest received audio block; free it with QRN_NET_Audio_ReleaseData. */
+QRN_API int QRN_NET_Audio_RequestData(int handle, void **block);
+/** Frees a block from QRN_NET_Audio_RequestData; QRN_ERR_FAILED for NULL. */
+QRN_API int QRN_NET_Audio_ReleaseData(int handle, void *block);
+/** Sends audio to the module while the audio runs (QRN_ERR_FAILED otherwise). */
+QRN_API int QRN_NET_Audio_SendData(int handle, const void *data, int length);
+
+/* ---- serial pass-through ------------------------------------------------------ */
+
+/* Getters ask the module once (0x3001), then answer from the cache. */
+QRN_API int QRN_NET_Serial_GetSpeed(int handle, int *out);
+QRN_API int QRN_NET_Serial_GetDataBit(int handle, int *out);
+QRN_API int QRN_NET_Serial_GetStopBit(int handle, int *out);
+QRN_API int QRN_NET_Serial_GetParity(int handle, int *out);
+QRN_API int QRN_NET_Serial_GetTimeout(int handle, int *out);
+QRN_API int QRN_NET_Serial_GetParam(int handle, SerialParam *out);
+QRN_API int QRN_NET_Serial_SetSpeed(int handle, uint32_t value);
+QRN_API int QRN_NET_Serial_SetDataBit(int handle, uint32_t value);
+QRN_API int QRN_NET_Serial_SetStopBit(int handle, uint32_t value);
+QRN_API int QRN_NET_Serial_SetParity(int handle, uint32_t value);
+QRN_API int QRN_NET_Serial_SetTimeout(int handle, uint32_t value);
+/** Bytes received in total, sent in total, and received but not yet taken. */
+QRN_API int QRN_NET_Serial_GetRxTotalNum(int handle, int *out);
+QRN_API int QRN_NET_Serial_GetTxTotalNum(int handle, int *out);
+QRN_API int QRN_NET_Serial_GetCurRxCacheSize(int handle, int *out);
+/** Opens the module's serial port; QRN_ERR_FAILED when the stream connection is not up. */
+QRN_API int QRN_NET_Serial_Begin(int handle);
+QRN_API int QRN_NET_Serial_End(int handle);
+QRN_API int QRN_NET_Serial_SendData(int handle, const void *data, int length);
+/** Takes the oldest received block: *data points at its bytes, *length is their number. */
+QRN_API int QRN_NET_Serial_RequestData(int handle, void **data, int *length);
+/** Frees a block from QRN_NET_Serial_RequestData. */
+QRN_API int QRN_NET_Serial_ReleaseData(int handle, void *data);
+
+/* ---- device, clock, GPIO and I2C --------------------------------------------- */
+
+QRN_API int QRN_NET_Device_GetId(int handle, int *id);
+/** Copies the alias with its NUL into alias (20 bytes). */
+QRN_API int QRN_NET_Device_GetAlias(int handle, char *alias);
+QRN_API int QRN_NET_Device_SetId(int handle, uint32_t id);
+/** Sets the alias, up to 19 characters (QRN_ERR_NULL_POINTER for longer or NULL). */
+QRN_API int QRN_NET_Device_SetAlias(int handle, const char *alias);
+/** Copies the session's 20-byte address field. */
+QRN_API int QRN_NET_Device_GetAddress(int handle, char *out);
+QRN_API int QRN_NET_GetDeviceInfo(int handle, DeviceInfo *out);
+/** Restarts the module; the answer is not awaited. */
+QRN_API int QRN_NET_Device_Reboot(int handle);
+/** Returns the module to its factory settings; the answer is not awaited. */
+QRN_API int QRN_NET_Device_Reset(int handle);
+/** Reads the module's clock: 8 bytes as the module defines them. */
+QRN_API int QRN_NET_GetSystemTime(int handle, void *time);
+QRN_API int QRN_NET_SetSystemTime(int handle, const void *time);
+/** Sends a control text to the module. */
+QRN_API int QRN_NET_SetCmdCtrl(int handle, const char *text);
+QRN_API int QRN_NET_Gpio_GetAll(int handle, GpioTable *out);
+QRN_API int QRN_NET_Gpio_SetAll(int handle, GpioTable table);
+QRN_API int QRN_NET_Gpio_GetStatus(int handle, int pin, GpioEntry *out);
+QRN_API int QRN_NET_Gpio_SetStatus(int handle, GpioEntry entry);
+QRN_API int QRN_NET_I2C_GetValue(int handle, I2cBlock *block);
+QRN_API int QRN_NET_I2C_SetValue(int handle, const I2cBlock *block);
+
+/* ---- wireless settings ------------------------------------------------------- */
+
+QRN_API int QRN_NET_Wireless_GetApcliInfo(int handle, WirelessConfig *out);
+QRN_API int QRN_NET_Wireless_SetApcliInfo(int handle, const WirelessConfig *config);
+QRN_API int QRN_NET_Wireless_CloseApcli(int handle);
+QRN_API int QRN_NET_Wireless_GetApInfo(int handle, WirelessConfig *out);
+QRN_API int QRN_NET_Wireless_SetApInfo(int handle, const WirelessConfig *config);
+QRN_API int QRN_NET_Wireless_GetApChn(int handle, int *channel);
+/** Channel 1..13; anything else is refused before the handle is looked at. */
+QRN_API int QRN_NET_Wireless_SetApChn(int handle, uint32_t channel);
+QRN_API int QRN_NET_Wireless_GetApHide(int handle, int *hidden);
+QRN_API int QRN_NET_Wireless_SetApHide(int handle, uint32_t hidden);
+QRN_API int QRN_NET_Wireless_GetStaInfo(int handle, WirelessConfig *out);
+QRN_API int QRN_NET_Wireless_SetStaInfo(int handle, const WirelessConfig *config);
+/** The same request as QRN_NET_Wireless_SetStaInfo. */
+QRN_API int QRN_NET_Wireless_SetStaMode(int handle, const WirelessConfig *config);
+QRN_API int QRN_NET_Wireless_GetNetType(int handle, int *type);
+QRN_API int QRN_NET_Wireless_NetReboot(int handle);
+
+/* ---- discovery and provisioning (no session) ---------------------------------- */
+
+/** Starts the process-wide scanner, asking every interval seconds (0: 1 second). 0 also when running. */
+QRN_API int QRN_NET_ScanDevice_Init(int seconds);
+/** Stops the scanner. Returns 0. */
+QRN_API int QRN_NET_ScanDevice_UnInit(void);
+/** Copies the modules found into out (room for QRN_SCAN_MAX_DEVICES records). QRN_ERR_FAILED when stopped or for NULL. */
+QRN_API int QRN_NET_Scan_GetDeviceInfo(ScanDeviceInfo *out, int *count);
+QRN_API int QRN_NET_Scan_GetDeviceInformation(ScanDeviceInformation *out, int *count);
+/** Broadcasts two texts (first at least 8 characters, second may be NULL) for a module to pick up, until End. */
+QRN_API int QRN_NET_SmartConfig_Begin(int reserved, const char *first, const char *second);
+QRN_API int QRN_NET_SmartConfig_End(void);
 
 /* ---- device identity --------------------------------------------------- */
 

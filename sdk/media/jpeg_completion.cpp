@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kFrameHeaderSize = 28;
 constexpr int kElementHeadSize = 8;
 constexpr uint32_t kFormatJpeg = 2;
 constexpr uint32_t kDhtSearchPositions = 2049;
@@ -105,31 +104,45 @@ const uint8_t *standard_huffman_block()
     return block.data();
 }
 
-FrameElement *build_frame_element(const uint8_t *buffer, uint32_t assembled_length)
+FrameElement *allocate_frame_element(const uint8_t *frame_header, bool *room_for_tables)
 {
-    if (assembled_length < kFrameHeaderSize)
-        return nullptr;
-    const uint32_t data_length = get_u32le(buffer + 24);
-    if (assembled_length - kFrameHeaderSize != data_length)
-        return nullptr;
-    const uint8_t *jpeg = buffer + kFrameHeaderSize;
-    const bool insert = completion_switch.load(std::memory_order_relaxed) == 1 &&
-                        get_u32le(buffer + 4) == kFormatJpeg && !has_huffman_tables(jpeg, data_length);
-    const size_t size = kElementHeadSize + assembled_length + (insert ? kHuffmanBlockSize : 0);
-    auto *bytes = static_cast<uint8_t *>(std::calloc(1, size));
+    const uint32_t data_length = get_u32le(frame_header + 24);
+    const bool room = completion_switch.load(std::memory_order_relaxed) == 1 &&
+                      get_u32le(frame_header + 4) == kFormatJpeg;
+    const size_t size = size_t{kElementHeadSize} + kFrameHeaderSize + data_length + (room ? kHuffmanBlockSize : 0);
+    // Only the rate words are cleared: the frame's bytes overwrite the rest.
+    auto *bytes = static_cast<uint8_t *>(std::malloc(size));
     if (!bytes)
         return nullptr;
-    uint8_t *out = bytes + kElementHeadSize;
-    if (!insert) {
-        std::memcpy(out, buffer, assembled_length);
-    } else {
-        const uint32_t q = insertion_point(jpeg, data_length);
-        std::memcpy(out, buffer, kFrameHeaderSize + q);
-        std::memcpy(out + kFrameHeaderSize + q, standard_huffman_block(), kHuffmanBlockSize);
-        std::memcpy(out + kFrameHeaderSize + q + kHuffmanBlockSize, jpeg + q, data_length - q);
-        put_u32le(out + 24, data_length + kHuffmanBlockSize);
-    }
+    std::memset(bytes, 0, kElementHeadSize);
+    std::memcpy(bytes + kElementHeadSize, frame_header, kFrameHeaderSize);
+    *room_for_tables = room;
     return reinterpret_cast<FrameElement *>(bytes);
+}
+
+void complete_frame_element(FrameElement *element, bool room_for_tables)
+{
+    const uint32_t length = element->header.length;
+    uint8_t *jpeg = element->data;
+    if (!room_for_tables || has_huffman_tables(jpeg, length))
+        return;
+    const uint32_t q = insertion_point(jpeg, length);
+    std::memmove(jpeg + q + kHuffmanBlockSize, jpeg + q, length - q);
+    std::memcpy(jpeg + q, standard_huffman_block(), kHuffmanBlockSize);
+    element->header.length = length + kHuffmanBlockSize;
+}
+
+FrameElement *build_frame_element(const uint8_t *buffer, uint32_t assembled_length)
+{
+    if (assembled_length < kFrameHeaderSize || assembled_length - kFrameHeaderSize != get_u32le(buffer + 24))
+        return nullptr;
+    bool room = false;
+    FrameElement *element = allocate_frame_element(buffer, &room);
+    if (!element)
+        return nullptr;
+    std::memcpy(element->data, buffer + kFrameHeaderSize, assembled_length - kFrameHeaderSize);
+    complete_frame_element(element, room);
+    return element;
 }
 
 extern "C" int QRN_Video_JpegFrameHuffmanCheck(int enable)

@@ -1,0 +1,101 @@
+#include "param_change.h"
+
+#include <cstring>
+
+#include "byte_order.h"
+
+namespace {
+
+enum SubType : uint32_t {
+    kAbility = 0,
+    kVideoParams = 1,
+    kOneControl = 2,
+    kAudioParams = 3,
+    kSerialParams = 4,
+    kGpio = 5,
+    kControlTable = 6,
+    kVideoInfo = 7,
+    kH264 = 8,
+    kPeerMaxFrame = 9,
+};
+
+constexpr uint32_t kVideoParamsSize = 16;
+
+void read_words(const uint8_t *data, uint32_t *words, int count)
+{
+    for (int i = 0; i < count; ++i)
+        words[i] = get_u32le(data + 4 * i);
+}
+
+void set_video_params(VideoCache &cache, const uint8_t *data)
+{
+    cache.format = get_u32le(data);
+    cache.resolution = get_u32le(data + 4);
+    cache.fps = get_u32le(data + 8);
+    cache.max_fps = get_u32le(data + 12);
+}
+
+}  // namespace
+
+void apply_param_change(SessionContext *session, uint32_t sub_type, const uint8_t *data, uint32_t length)
+{
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    VideoCache &video = session->video_cache;
+    switch (sub_type) {
+    case kAbility:
+        if (length >= kAbilitySize)
+            std::memcpy(video.ability, data, kAbilitySize);
+        break;
+    case kVideoParams:
+        if (length >= kVideoParamsSize)
+            set_video_params(video, data);
+        break;
+    case kOneControl: {
+        if (length < 4 + kControlSize)
+            break;
+        const uint32_t index = get_u32le(data);
+        if (index < kControlCount)  // an index past the table is not the device's to write
+            std::memcpy(video.controls + index * kControlSize, data + 4, kControlSize);
+        break;
+    }
+    case kAudioParams:
+        if (length >= sizeof session->audio_params)
+            read_words(data, session->audio_params, 3);
+        break;
+    case kSerialParams:
+        if (length >= sizeof session->serial_params)
+            read_words(data, session->serial_params, 5);
+        break;
+    case kGpio:
+        if (length >= kGpioBlockSize)
+            std::memcpy(session->gpio_block, data, kGpioBlockSize);
+        break;
+    case kControlTable:
+        if (length >= sizeof video.controls)
+            std::memcpy(video.controls, data, sizeof video.controls);
+        break;
+    case kVideoInfo:
+        if (length >= kVideoInfoSize) {
+            std::memcpy(video.ability, data, kAbilitySize);
+            std::memcpy(video.controls, data + kAbilitySize, sizeof video.controls);
+            set_video_params(video, data + kAbilitySize + sizeof video.controls);
+            video.valid = 1;
+        }
+        break;
+    case kH264:
+        if (length >= 12) {
+            H264Cache &h264 = session->h264_cache;
+            h264.qp_quality = 200 - 5 * static_cast<int>(get_u32le(data));
+            h264.key_interval = static_cast<int>(get_u32le(data + 4));
+            h264.stream_value = static_cast<int>(get_u32le(data + 8));
+            h264.valid = 1;
+        }
+        break;
+    case kPeerMaxFrame:
+        if (length >= 4)
+            session->peer_max_frame = get_u32le(data);
+        break;
+    default:  // 160 and unknown sub-types change nothing
+        break;
+    }
+}

@@ -1,0 +1,11 @@
+// Turning a completed frame or block into a queue element.
+#pragma once
+
+#include <cstdint>
+
+#include "session_context.h"
+
+// Hands the completed assembly of this type to its queue and resets the
+// assembly. 0 or more when something was queued (wake the poller), -1 when
+// nothing was.
+int deliver_stream_packet(SessionContext *session, uint8_t type);

@@ -1,0 +1,440 @@
+// Stream reception: fragments, queues, poll, key-frame recovery and the
+// video stream calls, against a simulated probe over real sockets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "session_table.h"
+#include "test_support.h"
+
+using namespace testing_support;
+using probesim::Fault;
+using probesim::ProbeSimulator;
+using probesim::StreamPacket;
+
+namespace {
+
+constexpr uint32_t kJpeg = 2;
+constexpr uint32_t kH264 = 3;
+constexpr uint32_t kSmall = (320u << 16) | 240u;
+constexpr auto kWait = std::chrono::seconds(5);
+
+std::vector<uint8_t> pattern(size_t size, uint8_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 7);
+    return bytes;
+}
+
+// Splits a payload into count fragments of one frame.
+std::vector<StreamPacket> fragments(uint8_t type, const std::vector<uint8_t> &payload, int count)
+{
+    std::vector<StreamPacket> packets;
+    const size_t step = (payload.size() + count - 1) / count;
+    for (int i = 0; i < count; ++i) {
+        StreamPacket p;
+        p.type = type;
+        p.fragment_count = static_cast<uint8_t>(count);
+        p.fragment_index = static_cast<uint8_t>(i);
+        const size_t begin = std::min(payload.size(), i * step);
+        const size_t end = std::min(payload.size(), begin + step);
+        p.payload.assign(payload.begin() + begin, payload.begin() + end);
+        packets.push_back(p);
+    }
+    return packets;
+}
+
+StreamPacket whole(uint8_t type, std::vector<uint8_t> payload)
+{
+    StreamPacket p;
+    p.type = type;
+    p.payload = std::move(payload);
+    return p;
+}
+
+std::vector<uint8_t> u32_words(std::initializer_list<uint32_t> words)
+{
+    std::vector<uint8_t> bytes;
+    for (uint32_t w : words)
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<uint8_t>(w >> (8 * i)));
+    return bytes;
+}
+
+size_t count_code(const ProbeSimulator &sim, uint16_t code)
+{
+    const auto packets = sim.packets();
+    return static_cast<size_t>(
+        std::count_if(packets.begin(), packets.end(), [code](const auto &p) { return p.code == code; }));
+}
+
+class StreamTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        running = start_sim();
+        running.sim->set_video_format(kJpeg, 320, 240, 30);
+        ASSERT_EQ(QRN_NET_ConnectDevice(&handle, running.address.c_str(), nullptr), 0);
+        ASSERT_TRUE(running.sim->wait_for_stream_connections(1, kWait));
+        running.sim->clear_packets();
+    }
+    void TearDown() override { EXPECT_TRUE(disconnect_and_wait(handle)); }
+
+    // Polls until one of the flags shows up or the time runs out.
+    int wait_for(int mask, std::chrono::milliseconds limit = kWait)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        int flags = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const int result = QRN_NET_Poll(handle, &flags, 100);
+            if (result == QRN_OK && (flags & mask))
+                return flags;
+            if (result == QRN_ERR_CLOSED || result == QRN_ERR_INVALID_HANDLE)
+                return result;
+        }
+        return 0;
+    }
+
+    // Sends a one-fragment video frame and says whether it reached the queue.
+    bool frame_arrives(uint32_t format, uint32_t sequence, bool key)
+    {
+        int before = 0;
+        QRN_NET_Video_GetCurVideoFrameNum(handle, &before);
+        const auto payload = ProbeSimulator::frame_payload(format, kSmall, sequence, key, pattern(64, 1));
+        // A picture right behind the frame shows when the frame has been handled.
+        const auto marker = ProbeSimulator::frame_payload(kJpeg, kSmall, 0, false, pattern(8, 2));
+        if (!running.sim->send_stream_packets({whole(0, payload), whole(1, marker)}))
+            return false;
+        if (!(wait_for(POLL_PICTURE) & POLL_PICTURE))
+            return false;
+        FrameHeader *picture = nullptr;
+        QRN_NET_Video_RequestPicData(handle, &picture);
+        QRN_NET_Video_ReleasePicData(handle, picture);
+        int after = 0;
+        QRN_NET_Video_GetCurVideoFrameNum(handle, &after);
+        return after == before + 1;
+    }
+
+    RunningSim running;
+    int handle = 0;
+};
+
+TEST_F(StreamTest, ThreeFragmentsMakeOneFrameDeliveredAfterTheLast)
+{
+    const auto data = pattern(3000, 9);
+    const auto packets = fragments(0, ProbeSimulator::frame_payload(kJpeg, kSmall, 5, false, data), 3);
+    ASSERT_TRUE(running.sim->send_stream_packets({packets[0], packets[1]}));
+    int flags = 0;
+    EXPECT_EQ(QRN_NET_Poll(handle, &flags, 300), QRN_ERR_TIMEOUT) << "no frame before its last fragment";
+
+    ASSERT_TRUE(running.sim->send_stream_packets({packets[2]}));
+    ASSERT_TRUE(wait_for(POLL_VIDEO) & POLL_VIDEO);
+    FrameElement *element = nullptr;
+    int remaining = -1;
+    ASSERT_EQ(QRN_NET_Video_RequestVideoData1(handle, &element, &remaining), 0);
+    EXPECT_EQ(remaining, 0);
+    EXPECT_EQ(element->header.format, kJpeg);
+    EXPECT_EQ(element->header.sequence, 5u) << "the whole element keeps its sequence number";
+    ASSERT_EQ(element->header.length, data.size());
+    EXPECT_EQ(0, std::memcmp(element->data, data.data(), data.size()));
+    EXPECT_EQ(QRN_NET_Video_ReleaseVideoData1(handle, element), 0);
+    EXPECT_EQ(QRN_NET_Video_RequestVideoData1(handle, &element, nullptr), QRN_ERR_FAILED) << "delivered once";
+}
+
+TEST_F(StreamTest, PollReportsEachQueue)
+{
+    struct Case {
+        uint8_t type;
+        std::vector<uint8_t> payload;
+        int flags;
+    };
+    const Case cases[] = {
+        {1, ProbeSimulator::frame_payload(kJpeg, kSmall, 0, false, pattern(10, 3)), POLL_PICTURE},
+        {2, pattern(160, 4), POLL_AUDIO},
+        {3, pattern(5, 5), POLL_SERIAL},
+        {4, u32_words({160, 1, 2}), POLL_PARAM},
+    };
+    SessionContext *session = session_lookup(handle);
+    ASSERT_NE(session, nullptr);
+    for (const Case &c : cases) {
+        ASSERT_TRUE(running.sim->send_stream_packets({whole(c.type, c.payload)}));
+        EXPECT_EQ(wait_for(c.flags), c.flags) << "stream type " << int(c.type);
+        for (quarn_queue *q : {session->queues.picture, session->queues.audio, session->queues.serial})
+            quarn_queue_clean(q);
+        int sub_type = -1;
+        while (QRN_NET_GetParamChangeType(handle, &sub_type) == 0) {
+        }
+    }
+    EXPECT_EQ(POLL_SERIAL & POLL_VIDEO, POLL_VIDEO) << "serial data also looks like video to a 0x01 test";
+}
+
+TEST_F(StreamTest, SerialBlockCarriesItsLengthAndCounts)
+{
+    ASSERT_TRUE(running.sim->send_stream_packets({whole(3, {'h', 'e', 'l', 'l', 'o'})}));
+    ASSERT_EQ(wait_for(POLL_SERIAL), POLL_SERIAL);
+    SessionContext *session = session_lookup(handle);
+    void *element = nullptr;
+    int size = 0;
+    int tag = 0;
+    ASSERT_EQ(quarn_queue_getElem(session->queues.serial, &element, &size, &tag), 0);
+    ASSERT_EQ(size, 9);
+    uint32_t length = 0;
+    std::memcpy(&length, element, 4);
+    EXPECT_EQ(length, 5u);
+    EXPECT_EQ(0, std::memcmp(static_cast<uint8_t *>(element) + 4, "hello", 5));
+    std::free(element);
+    EXPECT_EQ(session->serial_received_bytes, 5u);
+    EXPECT_EQ(session->serial_cache_size, 5u);
+}
+
+TEST_F(StreamTest, H264GapsWaitForAKeyFrameAndAskOnce)
+{
+    struct Case {
+        uint32_t key_sequence;
+        uint32_t next;
+        bool delivered;
+    };
+    const Case cases[] = {
+        {7, 7, true}, {7, 8, true}, {7, 9, false}, {7, 6, false}, {0xFFFFFFFF, 0, true},
+    };
+    for (const Case &c : cases) {
+        running.sim->clear_packets();
+        ASSERT_TRUE(frame_arrives(kH264, c.key_sequence, true));
+        EXPECT_EQ(frame_arrives(kH264, c.next, false), c.delivered) << c.key_sequence << " then " << c.next;
+        if (!c.delivered) {
+            EXPECT_FALSE(frame_arrives(kH264, c.next + 1, false)) << "dropped until the next key frame";
+            EXPECT_TRUE(running.sim->wait_for_packets(1, kWait));
+            EXPECT_EQ(count_code(*running.sim, 0x1019), 1u) << "one key-frame request per gap";
+        } else {
+            EXPECT_EQ(count_code(*running.sim, 0x1019), 0u);
+        }
+    }
+    EXPECT_TRUE(frame_arrives(kJpeg, 1000, false)) << "other formats never wait";
+}
+
+TEST_F(StreamTest, BeginAndEndAreIdempotentOnTheDevice)
+{
+    EXPECT_EQ(QRN_NET_Video_End(handle), QRN_ERR_FAILED) << "not running yet";
+    EXPECT_EQ(QRN_NET_Video_Begin(handle), 0);
+    EXPECT_EQ(QRN_NET_Video_Begin(handle), 0);
+    EXPECT_EQ(count_code(*running.sim, 0x100A), 1u) << "the second Begin sends nothing";
+    EXPECT_EQ(QRN_NET_Video_End(handle), 0);
+    EXPECT_EQ(QRN_NET_Video_End(handle), QRN_ERR_FAILED);
+    EXPECT_EQ(count_code(*running.sim, 0x100B), 1u);
+}
+
+TEST_F(StreamTest, FailedBeginStillEmptiesTheQueues)
+{
+    ASSERT_TRUE(frame_arrives(kJpeg, 1, false));
+    running.sim->set_fault(Fault::NonzeroStatus);
+    EXPECT_EQ(QRN_NET_Video_Begin(handle), QRN_ERR_FAILED);
+    int count = -1;
+    ASSERT_EQ(QRN_NET_Video_GetCurVideoFrameNum(handle, &count), 0);
+    EXPECT_EQ(count, 0);
+    running.sim->set_fault(Fault::None);
+    EXPECT_EQ(QRN_NET_Video_End(handle), QRN_ERR_FAILED) << "the failed Begin left the video stopped";
+}
+
+TEST_F(StreamTest, HeaderViewSitsEightBytesIntoTheElementWithRateWords)
+{
+    ASSERT_EQ(QRN_NET_Video_Begin(handle), 0);  // rate window restarts
+    ASSERT_TRUE(running.sim->wait_for_video_frames(1, kWait));
+    ASSERT_TRUE(wait_for(POLL_VIDEO) & POLL_VIDEO);
+    ASSERT_EQ(QRN_NET_Video_End(handle), 0);
+
+    FrameHeader *frame = nullptr;
+    int remaining = -1;
+    ASSERT_EQ(QRN_NET_Video_RequestVideoData2(handle, &frame, &remaining), 0);
+    const auto *element = reinterpret_cast<const FrameElement *>(reinterpret_cast<uint8_t *>(frame) - 8);
+    EXPECT_EQ(&element->header, frame);
+    EXPECT_EQ(frame->sequence, element->window_frames) << "offset 12 carries the frames per second";
+    uint32_t bytes_word = 0;
+    std::memcpy(&bytes_word, reinterpret_cast<uint8_t *>(frame) + 16, 4);
+    EXPECT_EQ(bytes_word, element->window_bytes) << "offset 16 carries the bytes per second";
+    EXPECT_GE(element->window_frames, 1u) << "the first frame after Begin closes a window at once";
+    EXPECT_GE(element->window_bytes, frame->length);
+    const auto *data = reinterpret_cast<const uint8_t *>(frame) + sizeof(FrameHeader);
+    EXPECT_EQ(data[0], 0xFF);
+    EXPECT_EQ(data[1], 0xD8) << "a JPEG frame follows the header";
+    EXPECT_EQ(QRN_NET_Video_ReleaseVideoData(handle, frame), 0);
+    EXPECT_EQ(QRN_NET_Video_ReleaseVideoData1(0, nullptr), QRN_ERR_NULL_POINTER);
+    EXPECT_EQ(QRN_NET_Video_ReleaseVideoData(0, nullptr), QRN_ERR_NULL_POINTER);
+    EXPECT_EQ(QRN_NET_Video_ReleasePicData(0, nullptr), QRN_ERR_NULL_POINTER);
+}
+
+TEST_F(StreamTest, SnapshotArrivesAsPictureWithZeroRates)
+{
+    ASSERT_EQ(QRN_NET_Video_SnapShot(handle), 0);
+    ASSERT_TRUE(wait_for(POLL_PICTURE) & POLL_PICTURE);
+    FrameHeader *picture = nullptr;
+    ASSERT_EQ(QRN_NET_Video_RequestPicData(handle, &picture), 0);
+    EXPECT_EQ(picture->format, kJpeg);
+    EXPECT_EQ(picture->sequence, 0u);
+    uint32_t word16 = 1;
+    std::memcpy(&word16, reinterpret_cast<uint8_t *>(picture) + 16, 4);
+    EXPECT_EQ(word16, 0u);
+    EXPECT_GT(picture->length, 100u);
+    EXPECT_EQ(QRN_NET_Video_ReleasePicData(handle, picture), 0);
+    EXPECT_EQ(QRN_NET_Video_RequestPicData(handle, &picture), QRN_ERR_FAILED);
+}
+
+TEST_F(StreamTest, SnapshotQualityIsClamped)
+{
+    const std::pair<uint32_t, uint32_t> cases[] = {{10, 30}, {30, 30}, {75, 75}, {95, 90}, {0xFFFFFFFF, 90}};
+    for (const auto &[asked, sent] : cases) {
+        running.sim->clear_packets();
+        ASSERT_EQ(QRN_NET_Video_SnapShotQuality(handle, asked), 0);
+        const auto packets = running.sim->packets();
+        ASSERT_EQ(packets.size(), 1u);
+        EXPECT_EQ(packets[0].code, 0x1017);
+        EXPECT_EQ(packets[0].payload, u32_words({sent})) << asked;
+    }
+}
+
+TEST_F(StreamTest, FrameLimitsOfBothSides)
+{
+    int value = 0;
+    ASSERT_EQ(QRN_NET_Video_GetLocalMaxFrameNum(handle, &value), 0);
+    EXPECT_EQ(value, 100);
+    EXPECT_EQ(QRN_NET_Video_SetLocalMaxFrameNum(handle, 0), QRN_ERR_FAILED);
+    ASSERT_EQ(QRN_NET_Video_SetLocalMaxFrameNum(handle, 2), 0);
+    for (uint32_t i = 1; i <= 3; ++i)
+        frame_arrives(kJpeg, i, false);
+    int count = 0;
+    ASSERT_EQ(QRN_NET_Video_GetCurVideoFrameNum(handle, &count), 0);
+    EXPECT_EQ(count, 2) << "the queue holds no more than its capacity";
+    FrameElement *oldest = nullptr;
+    ASSERT_EQ(QRN_NET_Video_RequestVideoData1(handle, &oldest, nullptr), 0);
+    EXPECT_EQ(oldest->header.sequence, 2u) << "a full queue gives up its oldest frame";
+    QRN_NET_Video_ReleaseVideoData1(handle, oldest);
+    ASSERT_EQ(QRN_NET_Video_SetLocalMaxFrameNum(handle, 100), 0);
+
+    ASSERT_EQ(QRN_NET_Video_GetPeerMaxFrameNum(handle, &value), 0);
+    EXPECT_EQ(static_cast<uint32_t>(value), running.sim->model().peer_max_frame) << "from the login";
+    ASSERT_EQ(QRN_NET_Video_SetPeerMaxFrameNum(handle, 12), 0);
+    EXPECT_EQ(running.sim->packets().back().payload, u32_words({12}));
+    ASSERT_TRUE(wait_for(POLL_PARAM) & POLL_PARAM);
+    ASSERT_EQ(QRN_NET_Video_GetPeerMaxFrameNum(handle, &value), 0);
+    EXPECT_EQ(value, 12) << "the stored figure follows the device's notice";
+}
+
+TEST_F(StreamTest, ParamChangeReplacesOneControlEntry)
+{
+    VideoCtrlEntry before[10];
+    for (uint32_t i = 0; i < 10; ++i)
+        ASSERT_EQ(QRN_NET_Video_GetVideoCtrl(handle, i, &before[i]), 0);
+    const std::vector<uint8_t> entry = u32_words({1, 5, 6, 7, 0, 6, 0, 0});
+    std::vector<uint8_t> notice = u32_words({2, 3});
+    notice.insert(notice.end(), entry.begin(), entry.end());
+    ASSERT_TRUE(running.sim->send_stream_packets({whole(4, notice)}));
+    ASSERT_TRUE(wait_for(POLL_PARAM) & POLL_PARAM);
+
+    int sub_type = -1;
+    ASSERT_EQ(QRN_NET_GetParamChangeType(handle, &sub_type), 0);
+    EXPECT_EQ(sub_type, 2);
+    EXPECT_EQ(QRN_NET_GetParamChangeType(handle, &sub_type), QRN_ERR_FAILED);
+    int length = 0;
+    void *data = nullptr;
+    ASSERT_EQ(QRN_NET_GetCmdResponse(handle, &length, &data), 0);
+    ASSERT_EQ(length, 36) << "the data after the sub-type word";
+    EXPECT_EQ(0, std::memcmp(data, notice.data() + 4, 36));
+
+    for (uint32_t i = 0; i < 10; ++i) {
+        VideoCtrlEntry now{};
+        ASSERT_EQ(QRN_NET_Video_GetVideoCtrl(handle, i, &now), 0);
+        if (i == 3)
+            EXPECT_EQ(0, std::memcmp(&now, entry.data(), 32));
+        else
+            EXPECT_EQ(0, std::memcmp(&now, &before[i], 32)) << "entry " << i << " untouched";
+    }
+}
+
+TEST_F(StreamTest, NoticeForAnEntryPastTheTableChangesNothing)
+{
+    VideoCtrlEntry entry9{};
+    ASSERT_EQ(QRN_NET_Video_GetVideoCtrl(handle, 9, &entry9), 0);
+    SessionContext *session = session_lookup(handle);
+    VideoCache before;
+    {
+        std::lock_guard<std::mutex> guard(session->cache_mutex);
+        before = session->video_cache;
+    }
+    std::vector<uint8_t> notice = u32_words({2, 10});
+    const auto entry = pattern(32, 77);
+    notice.insert(notice.end(), entry.begin(), entry.end());
+    ASSERT_TRUE(running.sim->send_stream_packets({whole(4, notice)}));
+    ASSERT_TRUE(wait_for(POLL_PARAM) & POLL_PARAM);
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    EXPECT_EQ(0, std::memcmp(&session->video_cache, &before, sizeof before))
+        << "index 10 would land on the video words after the table";
+}
+
+// Faults of the stream: each is survived and the stream stays in step.
+TEST_F(StreamTest, CorruptPacketsAreDiscardedAndTheStreamRecovers)
+{
+    struct Case {
+        Fault fault;
+        bool reconnects;
+    };
+    const Case cases[] = {
+        {Fault::StreamOversizedPayload, false},
+        {Fault::StreamUnknownType, false},
+        {Fault::StreamLengthMismatch, false},
+        {Fault::StreamWrongMagic, true},
+        {Fault::StreamWrongToken, true},
+    };
+    ASSERT_EQ(QRN_NET_Video_Begin(handle), 0);
+    for (const Case &c : cases) {
+        const size_t connections = running.sim->stream_connections_made();
+        ASSERT_TRUE(wait_for(POLL_VIDEO) & POLL_VIDEO);
+        running.sim->set_fault(c.fault);
+        ASSERT_TRUE(running.sim->wait_for_video_frames(running.sim->video_frames_sent() + 3, kWait));
+        if (c.reconnects)
+            EXPECT_TRUE(running.sim->wait_for_stream_connections(connections + 1, kWait))
+                << "the host dropped the corrupt stream so the device connects again";
+        else
+            EXPECT_EQ(running.sim->stream_connections_made(), connections);
+        SessionContext *session = session_lookup(handle);
+        quarn_queue_clean(session->queues.video);
+        EXPECT_TRUE(wait_for(POLL_VIDEO) & POLL_VIDEO) << "frames flow again";
+        FrameElement *element = nullptr;
+        ASSERT_EQ(QRN_NET_Video_RequestVideoData1(handle, &element, nullptr), 0);
+        EXPECT_EQ(element->data[0], 0xFF) << "a real frame, not the remains of a broken one";
+        EXPECT_EQ(element->data[1], 0xD8);
+        QRN_NET_Video_ReleaseVideoData1(handle, element);
+    }
+    EXPECT_EQ(QRN_NET_Video_End(handle), 0);
+}
+
+TEST_F(StreamTest, StreamClosedMidFrameEndsTheSession)
+{
+    ASSERT_EQ(QRN_NET_Video_Begin(handle), 0);
+    running.sim->set_fault(Fault::StreamDropMidFrame);
+    EXPECT_EQ(wait_for(0), QRN_ERR_CLOSED);
+    int flags = 0;
+    EXPECT_EQ(QRN_NET_Poll(handle, &flags, 10), QRN_ERR_CLOSED) << "no automatic reconnection";
+}
+
+TEST(StreamCalls, RefuseInvalidHandles)
+{
+    int value = 0;
+    FrameHeader *frame = nullptr;
+    FrameElement *element = nullptr;
+    void *data = nullptr;
+    EXPECT_EQ(QRN_NET_Poll(0x1234, &value, 0), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_GetParamChangeType(0x1234, &value), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_GetCmdResponse(0x1234, &value, &data), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_Video_Begin(0x1234), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_Video_End(0x1234), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_Video_RequestVideoData(0x1234, &frame), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_Video_RequestVideoData1(0x1234, &element, nullptr), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_Video_RequestPicData(0x1234, &frame), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_Video_SnapShot(0x1234), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_Video_GetCurVideoFrameNum(0x1234, &value), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_Video_SetPeerMaxFrameNum(0x1234, 1), QRN_ERR_INVALID_HANDLE);
+}
+
+}  // namespace
