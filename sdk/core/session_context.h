@@ -128,6 +128,22 @@ struct H264Cache {
 
 constexpr int kGpioBlockSize = 97;
 
+// The audio family's flags. params_valid goes with audio_params and, like
+// them, is read and written under cache_mutex.
+struct AudioState {
+    int params_valid = 0;
+    std::atomic<int> running{0};
+};
+
+// The serial family's flags and the total it counts itself; the received
+// counters are the receive thread's. params_valid goes with serial_params
+// under cache_mutex.
+struct SerialState {
+    int params_valid = 0;
+    std::atomic<int> open{0};
+    std::atomic<uint32_t> sent_bytes{0};
+};
+
 struct SessionContext {
     uint32_t tag = kContextTag;
     uint32_t id = 0;
@@ -158,7 +174,7 @@ struct SessionContext {
     VideoStreamState video;
     VideoCache video_cache;
     H264Cache h264_cache;
-    std::mutex cache_mutex;  // guards video_cache and h264_cache copies; never held across I/O
+    std::mutex cache_mutex;  // guards the video, H.264, audio and serial caches; never held across I/O
     // Guards closing and shutting down the two stream sockets, so no thread
     // touches a descriptor number another one has already closed.
     std::mutex socket_mutex;
@@ -166,8 +182,10 @@ struct SessionContext {
     uint32_t audio_params[3] = {};
     uint32_t serial_params[5] = {};
     uint8_t gpio_block[kGpioBlockSize] = {};
-    uint32_t serial_received_bytes = 0;
-    uint32_t serial_cache_size = 0;
+    std::atomic<uint32_t> serial_received_bytes{0};  // written by the receive thread, read by callers
+    std::atomic<uint32_t> serial_cache_size{0};
+    AudioState audio;
+    SerialState serial;
 
     // Created once with the context and kept for its whole life.
     SessionQueues queues;
