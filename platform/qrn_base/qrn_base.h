@@ -105,7 +105,8 @@ int quarn_udp_create(int local_port, int broadcast);
 // Returns the number of datagrams sent, -1 when none could be sent.
 int quarn_udp_send_byips(int socket, const void *data, int length, const char *address, int port);
 // Waits up to timeout_ms. Returns the datagram length, -2 when nothing came,
-// -1 on failure. sender_address (16 bytes) may be NULL.
+// -3 when a signal cut the wait short, -1 on failure. sender_address (16
+// bytes) may be NULL.
 int quarn_udp_recv(int socket, void *buffer, int length, char *sender_address, int timeout_ms);
 
 // Writes up to max_count broadcast addresses of the host's interfaces (or

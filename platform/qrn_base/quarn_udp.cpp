@@ -83,10 +83,10 @@ int quarn_udp_recv(int socket, void *buffer, int length, char *sender_address, i
 {
     pollfd descriptor{socket, POLLIN, 0};
     const int ready = poll(&descriptor, 1, timeout_ms);
-    if (ready == 0 || (ready < 0 && errno == EINTR))
-        return -2;
+    if (ready == 0)
+        return QUARN_TIMEOUT;
     if (ready < 0)
-        return -1;
+        return errno == EINTR ? QUARN_RETRY : -1;
     sockaddr_in peer{};
     socklen_t peer_length = sizeof peer;
     const ssize_t got = recvfrom(socket, buffer, static_cast<size_t>(length), 0,

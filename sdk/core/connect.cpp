@@ -111,6 +111,8 @@ int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, co
     session->stream.header_held = 0;
     session->connected = 1;
     session->video.running = 0;
+    session->audio.running = 0;
+    session->serial.open = 0;
     quarn_queue_clean(session->queues.paramchange);
     if (!start_receive_thread(session)) {
         session->connected = 0;

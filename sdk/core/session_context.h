@@ -182,6 +182,7 @@ struct SessionContext {
     uint32_t audio_params[3] = {};
     uint32_t serial_params[5] = {};
     uint8_t gpio_block[kGpioBlockSize] = {};
+    int gpio_valid = 0;  // with gpio_block, under cache_mutex
     std::atomic<uint32_t> serial_received_bytes{0};  // written by the receive thread, read by callers
     std::atomic<uint32_t> serial_cache_size{0};
     AudioState audio;

@@ -108,13 +108,26 @@ void reset_context(SessionContext *context)
         std::lock_guard<std::mutex> guard(context->cache_mutex);
         context->video_cache = VideoCache();
         context->h264_cache = H264Cache();
+        context->audio.params_valid = 0;
+        context->serial.params_valid = 0;
     }
     std::memset(context->audio_params, 0, sizeof context->audio_params);
     std::memset(context->serial_params, 0, sizeof context->serial_params);
     std::memset(context->gpio_block, 0, sizeof context->gpio_block);
+    context->gpio_valid = 0;
     context->serial_received_bytes = 0;
     context->serial_cache_size = 0;
+    context->audio.running = 0;
+    context->serial.open = 0;
+    context->serial.sent_bytes = 0;
     context->teardown_started = 0;
+    // Nothing the last session left behind reaches the new one: not its
+    // frames and blocks, which may come from another device, nor a wake-up
+    // that would end the new session's first poll.
+    for (quarn_queue *queue : {context->queues.video, context->queues.picture, context->queues.audio,
+                               context->queues.serial, context->queues.paramchange})
+        quarn_queue_clean(queue);
+    quarn_cond_wait(context->data_ready, 0, 0);
     context->data_channel_up = 0;
     context->listen_socket = -1;
     context->data_socket = -1;

@@ -110,10 +110,15 @@ int deliver_serial(SessionContext *session)
     StreamAssembly &a = session->stream;
     const uint32_t length = a.serial_fill;  // the length word included
     a.serial_fill = 0;
+    // Counted before it is queued, so a caller taking it at once never sees
+    // the waiting count go below zero.
+    const uint32_t data_length = length - 4;
+    session->serial_received_bytes += data_length;
+    session->serial_cache_size += data_length;
     const int result = queue_copy(session->queues.serial, a.serial.data(), length, 0);
-    if (result >= 0) {
-        session->serial_received_bytes += length - 4;
-        session->serial_cache_size += length - 4;
+    if (result < 0) {
+        session->serial_received_bytes -= data_length;
+        session->serial_cache_size -= data_length;
     }
     return result;
 }

@@ -418,7 +418,14 @@ QRN_API int QRN_Coder_G711u_Encode(uint8_t *out, const int16_t *in, int in_bytes
 
 /* ---- audio ----------------------------------------------------------------- */
 
-/* Getters ask the module once (0x2002), then answer from the cache. */
+/*
+ * Getters ask the module once (0x2002), then answer from the cache, which
+ * the module's notices keep current and every connect empties. Each returns
+ * 0, QRN_ERR_INVALID_HANDLE, QRN_ERR_NULL_POINTER for a NULL out (nothing is
+ * asked), QRN_ERR_MALFORMED for an answer that is not 12 bytes, or the code
+ * of the failed request; a failed request leaves the cache empty, so the
+ * next getter asks again.
+ */
 QRN_API int QRN_NET_Audio_GetSampleFreq(int handle, int *out);
 QRN_API int QRN_NET_Audio_GetChannel(int handle, int *out);
 QRN_API int QRN_NET_Audio_GetADBits(int handle, int *out);
@@ -428,72 +435,156 @@ QRN_API int QRN_NET_Audio_SetSampleFreq(int handle, uint32_t value);
 QRN_API int QRN_NET_Audio_SetADBits(int handle, uint32_t value);
 QRN_API int QRN_NET_Audio_SetChannel(int handle, uint32_t value);
 QRN_API int QRN_NET_Audio_SetParam(int handle, const AudioParam *param);
-/** Starts the module's audio (empties the audio queue first); 0 also when running. */
+/** Starts the module's audio (empties the audio queue first); 0 also when running, else the command result. */
 QRN_API int QRN_NET_Audio_Begin(int handle);
-/** Stops the audio; QRN_ERR_FAILED when it is not running. */
+/** Stops the audio; QRN_ERR_FAILED when it is not running, else the command result. Queued blocks stay. */
 QRN_API int QRN_NET_Audio_End(int handle);
-/** Takes the oldest received audio block; free it with QRN_NET_Audio_ReleaseData. */
+/**
+ * Takes the oldest received audio block (the module's bytes as sent; their
+ * number is the module's framing); free it with QRN_NET_Audio_ReleaseData.
+ * QRN_ERR_FAILED when none waits, QRN_ERR_NULL_POINTER for NULL block.
+ */
 QRN_API int QRN_NET_Audio_RequestData(int handle, void **block);
 /** Frees a block from QRN_NET_Audio_RequestData; QRN_ERR_FAILED for NULL. */
 QRN_API int QRN_NET_Audio_ReleaseData(int handle, void *block);
-/** Sends audio to the module while the audio runs (QRN_ERR_FAILED otherwise). */
+/**
+ * Sends length bytes of audio to the module as one stream packet.
+ * QRN_ERR_NULL_POINTER for NULL data or a negative length, QRN_ERR_FAILED
+ * while the audio is not running or the stream connection is down.
+ */
 QRN_API int QRN_NET_Audio_SendData(int handle, const void *data, int length);
 
 /* ---- serial pass-through ------------------------------------------------------ */
 
-/* Getters ask the module once (0x3001), then answer from the cache. */
+/*
+ * Getters ask the module once (0x3001), then answer from the cache, which
+ * the setters and the module's notices keep current and every connect
+ * empties. Each returns 0, QRN_ERR_INVALID_HANDLE, QRN_ERR_FAILED for a NULL
+ * out (nothing is asked), QRN_ERR_MALFORMED for an answer that is not 20
+ * bytes, or the code of the failed request, which leaves the cache empty.
+ */
 QRN_API int QRN_NET_Serial_GetSpeed(int handle, int *out);
 QRN_API int QRN_NET_Serial_GetDataBit(int handle, int *out);
 QRN_API int QRN_NET_Serial_GetStopBit(int handle, int *out);
 QRN_API int QRN_NET_Serial_GetParity(int handle, int *out);
 QRN_API int QRN_NET_Serial_GetTimeout(int handle, int *out);
 QRN_API int QRN_NET_Serial_GetParam(int handle, SerialParam *out);
+/* Setters (0x3002..0x3006) return the command result; the cache follows only an accepted value. */
 QRN_API int QRN_NET_Serial_SetSpeed(int handle, uint32_t value);
 QRN_API int QRN_NET_Serial_SetDataBit(int handle, uint32_t value);
 QRN_API int QRN_NET_Serial_SetStopBit(int handle, uint32_t value);
 QRN_API int QRN_NET_Serial_SetParity(int handle, uint32_t value);
 QRN_API int QRN_NET_Serial_SetTimeout(int handle, uint32_t value);
-/** Bytes received in total, sent in total, and received but not yet taken. */
+/**
+ * Bytes received in total, sent in total, and received but not yet taken,
+ * each counted from the last Begin or End. QRN_ERR_FAILED for NULL out.
+ */
 QRN_API int QRN_NET_Serial_GetRxTotalNum(int handle, int *out);
 QRN_API int QRN_NET_Serial_GetTxTotalNum(int handle, int *out);
 QRN_API int QRN_NET_Serial_GetCurRxCacheSize(int handle, int *out);
-/** Opens the module's serial port; QRN_ERR_FAILED when the stream connection is not up. */
+/**
+ * Opens the module's serial port, dropping blocks still queued and zeroing
+ * the counters. QRN_ERR_FAILED when the stream connection is not up (nothing
+ * is sent), else the command result. Opening an open port opens it again.
+ */
 QRN_API int QRN_NET_Serial_Begin(int handle);
+/** Closes the port (0 at once when it is not open), zeroes the counters and drops queued blocks. */
 QRN_API int QRN_NET_Serial_End(int handle);
+/**
+ * Sends length bytes to the port as one stream packet; on 0 the sent total
+ * grows by length. QRN_ERR_NULL_POINTER for NULL data or a negative length,
+ * QRN_ERR_FAILED while the port is closed or the stream connection is down.
+ */
 QRN_API int QRN_NET_Serial_SendData(int handle, const void *data, int length);
-/** Takes the oldest received block: *data points at its bytes, *length is their number. */
+/**
+ * Takes the oldest received block: *data points at its bytes, *length is
+ * their number. QRN_ERR_FAILED while the port is closed or nothing waits,
+ * QRN_ERR_NULL_POINTER for NULL data or length.
+ */
 QRN_API int QRN_NET_Serial_RequestData(int handle, void **data, int *length);
-/** Frees a block from QRN_NET_Serial_RequestData. */
+/** Frees a block from QRN_NET_Serial_RequestData; QRN_ERR_FAILED, freeing nothing, for NULL. */
 QRN_API int QRN_NET_Serial_ReleaseData(int handle, void *data);
 
 /* ---- device, clock, GPIO and I2C --------------------------------------------- */
 
+/*
+ * ID, alias and MAC are cached per session: a full login answer fills the
+ * cache, otherwise the first getter that needs them asks the module. A
+ * failed fill returns its code (QRN_ERR_MALFORMED for an answer shorter than
+ * expected or an alias without its NUL, QRN_ERR_TOO_LONG for a longer one)
+ * and is tried again by the next call. The setters keep the cache current.
+ */
+
+/** Writes the numeric ID. QRN_ERR_FAILED for NULL (before the handle), QRN_ERR_INVALID_HANDLE, fill failure. */
 QRN_API int QRN_NET_Device_GetId(int handle, int *id);
-/** Copies the alias with its NUL into alias (20 bytes). */
+/** Copies the alias with its NUL into alias (20 bytes). QRN_ERR_NULL_POINTER, QRN_ERR_INVALID_HANDLE, fill failure. */
 QRN_API int QRN_NET_Device_GetAlias(int handle, char *alias);
+/** Sets the module's numeric ID. QRN_ERR_INVALID_HANDLE, else the command result. */
 QRN_API int QRN_NET_Device_SetId(int handle, uint32_t id);
-/** Sets the alias, up to 19 characters (QRN_ERR_NULL_POINTER for longer or NULL). */
+/**
+ * Sets the alias, up to 19 characters: the field holds 20 bytes with the NUL.
+ * QRN_ERR_NULL_POINTER for NULL or longer (before the handle, nothing sent),
+ * QRN_ERR_INVALID_HANDLE, else the command result.
+ */
 QRN_API int QRN_NET_Device_SetAlias(int handle, const char *alias);
-/** Copies the session's 20-byte address field. */
+/** Copies the session's 20-byte address field. QRN_ERR_NULL_POINTER first, QRN_ERR_INVALID_HANDLE. */
 QRN_API int QRN_NET_Device_GetAddress(int handle, char *out);
+/** ID, alias and the session's address. QRN_ERR_NULL_POINTER first, QRN_ERR_INVALID_HANDLE, fill failure. */
 QRN_API int QRN_NET_GetDeviceInfo(int handle, DeviceInfo *out);
-/** Restarts the module; the answer is not awaited. */
+/** Restarts the module; the answer is not awaited, and the module drops the stream. */
 QRN_API int QRN_NET_Device_Reboot(int handle);
-/** Returns the module to its factory settings; the answer is not awaited. */
+/** Returns the module to its factory settings and restarts it; the answer is not awaited. */
 QRN_API int QRN_NET_Device_Reset(int handle);
-/** Reads the module's clock: 8 bytes as the module defines them. */
+/**
+ * Reads the module's clock: 8 bytes as the module defines them.
+ * QRN_ERR_NULL_POINTER first, QRN_ERR_INVALID_HANDLE, QRN_ERR_TOO_LONG
+ * (nothing written) for a longer answer, else the command result.
+ */
 QRN_API int QRN_NET_GetSystemTime(int handle, void *time);
+/** Sets the module's clock from 8 bytes. QRN_ERR_NULL_POINTER first, QRN_ERR_INVALID_HANDLE, command result. */
 QRN_API int QRN_NET_SetSystemTime(int handle, const void *time);
-/** Sends a control text to the module. */
+/**
+ * Prints "[length]cmdCtrl:text" and sends the text with its NUL to the
+ * module. QRN_ERR_FAILED, before the handle and with nothing sent, for NULL,
+ * an empty text or one of more than 1007 characters (one command's payload).
+ */
 QRN_API int QRN_NET_SetCmdCtrl(int handle, const char *text);
+
+/*
+ * GPIO: the pin table is cached per session, filled on first use. Modules of
+ * protocol version 2.x and older have five pins, levels only. Pins outside
+ * the cached table (0..31 and below its count) are refused with
+ * QRN_ERR_FAILED and nothing is sent.
+ */
+
+/** Copies the 97-byte table. QRN_ERR_FAILED for NULL (before the handle), QRN_ERR_INVALID_HANDLE, fill failure. */
 QRN_API int QRN_NET_Gpio_GetAll(int handle, GpioTable *out);
+/** Sets every pin of table; QRN_ERR_FAILED, nothing sent, for more pins than the cached table has. */
 QRN_API int QRN_NET_Gpio_SetAll(int handle, GpioTable table);
+/** Copies the cached entry of pin. QRN_ERR_FAILED for NULL (before the handle) or a pin outside the table. */
 QRN_API int QRN_NET_Gpio_GetStatus(int handle, int pin, GpioEntry *out);
+/** Sets one pin; QRN_ERR_FAILED, nothing sent, for a pin outside the table or mode 1 on an old module. */
 QRN_API int QRN_NET_Gpio_SetStatus(int handle, GpioEntry entry);
+/**
+ * Sends block and receives the module's answer into it. QRN_ERR_INVALID_HANDLE,
+ * QRN_ERR_FAILED for NULL, QRN_ERR_TOO_LONG (block unchanged) for a longer
+ * answer, else the command result.
+ */
 QRN_API int QRN_NET_I2C_GetValue(int handle, I2cBlock *block);
+/** Sends block. QRN_ERR_INVALID_HANDLE, QRN_ERR_FAILED for NULL, else the command result. */
 QRN_API int QRN_NET_I2C_SetValue(int handle, const I2cBlock *block);
 
 /* ---- wireless settings ------------------------------------------------------- */
+
+/*
+ * Nothing is cached: each call is one command and its result. The argument
+ * checks run before the handle is looked at and answer QRN_ERR_FAILED with
+ * nothing sent: NULL pointers; a WirelessConfig field without a NUL inside
+ * its 40 bytes; a passphrase shorter than 8 characters; an empty network name
+ * (fewer than 3 characters for the client link). Getters write at most the
+ * expected size (80 bytes, or one int); a longer answer gives
+ * QRN_ERR_TOO_LONG and writes nothing.
+ */
 
 QRN_API int QRN_NET_Wireless_GetApcliInfo(int handle, WirelessConfig *out);
 QRN_API int QRN_NET_Wireless_SetApcliInfo(int handle, const WirelessConfig *config);
@@ -510,26 +601,53 @@ QRN_API int QRN_NET_Wireless_SetStaInfo(int handle, const WirelessConfig *config
 /** The same request as QRN_NET_Wireless_SetStaInfo. */
 QRN_API int QRN_NET_Wireless_SetStaMode(int handle, const WirelessConfig *config);
 QRN_API int QRN_NET_Wireless_GetNetType(int handle, int *type);
+/** Restarts the module's network; the answer is awaited. */
 QRN_API int QRN_NET_Wireless_NetReboot(int handle);
 
 /* ---- discovery and provisioning (no session) ---------------------------------- */
 
-/** Starts the process-wide scanner, asking every interval seconds (0: 1 second). 0 also when running. */
+/**
+ * Starts the process-wide scanner: it asks once at start, then again after
+ * every interval in which nothing arrived (seconds; 0 means 1 second, and
+ * anything up to a quarter second, negatives included, 250 ms). A module
+ * that stays quiet for six intervals leaves the table; a reply from a new
+ * address while all QRN_SCAN_MAX_DEVICES entries are taken is dropped.
+ * Returns 0, also when already running (the interval then stays as it
+ * was), or QRN_ERR_FAILED when the socket or the thread cannot be created.
+ */
 QRN_API int QRN_NET_ScanDevice_Init(int seconds);
-/** Stops the scanner. Returns 0. */
+/** Stops the scanner and waits for its thread. Returns 0, also when stopped. */
 QRN_API int QRN_NET_ScanDevice_UnInit(void);
-/** Copies the modules found into out (room for QRN_SCAN_MAX_DEVICES records). QRN_ERR_FAILED when stopped or for NULL. */
+/**
+ * Copies the modules found, one record each, into out (room for
+ * QRN_SCAN_MAX_DEVICES records) and sets *count. The first reply from an
+ * address is kept; an alias longer than 19 characters is cut to 19.
+ * QRN_ERR_FAILED when the scanner is stopped or a pointer is NULL.
+ */
 QRN_API int QRN_NET_Scan_GetDeviceInfo(ScanDeviceInfo *out, int *count);
+/** As QRN_NET_Scan_GetDeviceInfo, with the 108-byte records (reserved bytes zero). */
 QRN_API int QRN_NET_Scan_GetDeviceInformation(ScanDeviceInformation *out, int *count);
-/** Broadcasts two texts (first at least 8 characters, second may be NULL) for a module to pick up, until End. */
+/**
+ * Broadcasts two texts for a module to pick up, on every broadcast address
+ * in turn, until End: first at least 8 and at most 1023 characters, second
+ * at most 1023 (NULL: "4721"). A host without a broadcast address looks
+ * again every second. reserved is not used. Returns 0, also when already
+ * broadcasting (the texts then stay as they were), or QRN_ERR_FAILED for a
+ * text that is missing, too short or too long, or when UDP port 10009
+ * cannot be bound; nothing is sent then.
+ */
 QRN_API int QRN_NET_SmartConfig_Begin(int reserved, const char *first, const char *second);
+/** Stops the broadcast within one datagram and waits for its thread. Returns 0, also when not broadcasting. */
 QRN_API int QRN_NET_SmartConfig_End(void);
 
 /* ---- device identity --------------------------------------------------- */
 
 /** The device's protocol version word (major << 16 | minor << 8 | patch), or QRN_ERR_INVALID_HANDLE. */
 QRN_API int QRN_NET_GetVersion(int handle);
-/** Copies the device's 6-byte MAC address. QRN_ERR_NULL_POINTER, QRN_ERR_INVALID_HANDLE, QRN_ERR_FAILED when unknown. */
+/**
+ * Copies the device's 6-byte MAC address, asking the module when the login
+ * did not tell it. QRN_ERR_NULL_POINTER, QRN_ERR_INVALID_HANDLE, fill failure.
+ */
 QRN_API int QRN_NET_GetMac(int handle, uint8_t *out);
 
 #ifdef __cplusplus

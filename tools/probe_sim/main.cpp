@@ -1,5 +1,6 @@
 // qrn-probe-sim: runs one simulated probe until SIGINT or SIGTERM.
 #include "probe_simulator.h"
+#include "smartconfig_listener.h"
 #include "stream_sender.h"
 
 #include <algorithm>
@@ -20,6 +21,7 @@ constexpr const char *kUsage =
     "usage: qrn-probe-sim [--listen ADDR:PORT] [--access STRING]... [--fault NAME]\n"
     "                     [--format mjpeg|h264|yuyv] [--size WxH] [--fps N]\n"
     "                     [--strip-dht] [--drop-every N] [--fragment-size N]\n"
+    "                     [--discovery] [--smartconfig-listen]\n"
     "\n"
     "  --listen ADDR:PORT   command address (default 127.0.0.1:34674)\n"
     "  --access STRING      access string the login accepts; repeatable,\n"
@@ -27,7 +29,11 @@ constexpr const char *kUsage =
     "  --fault NAME         misbehaviour to simulate: none, refuse-login,\n"
     "                       answer-late, wrong-magic, wrong-code, wrong-token,\n"
     "                       nonzero-status, close-mid-response, login-no-payload,\n"
-    "                       login-short-payload, video-info-short; on the stream\n"
+    "                       login-short-payload, video-info-short,\n"
+    "                       answer-one-byte-short, answer-one-byte-long,\n"
+    "                       silent-gpio, alias-without-nul, audio-params-short,\n"
+    "                       audio-params-long, serial-params-short,\n"
+    "                       serial-params-long, no-connect-back; on the stream\n"
     "                       (hits one frame in every 100): stream-wrong-magic,\n"
     "                       stream-wrong-token, stream-length-mismatch,\n"
     "                       stream-oversized-payload, stream-unknown-type,\n"
@@ -40,6 +46,10 @@ constexpr const char *kUsage =
     "  --strip-dht          send Motion-JPEG frames without Huffman tables\n"
     "  --drop-every N       H.264: leave out every N-th frame\n"
     "  --fragment-size N    payload bytes per stream packet (default 32768)\n"
+    "  --discovery          answer discovery requests on UDP 34673 of the\n"
+    "                       listen address\n"
+    "  --smartconfig-listen print the texts of SmartConfig broadcasts heard\n"
+    "                       on UDP 10009 of the listen address\n"
     "  --help               this text\n";
 
 // A stream fault hits one frame and clears itself; the program sets it
@@ -55,6 +65,8 @@ struct Options {
     std::optional<std::pair<uint16_t, uint16_t>> size;
     std::optional<uint32_t> fps;
     probesim::StreamOptions stream;
+    bool discovery = false;
+    bool smartconfig_listen = false;
     bool help = false;
 };
 
@@ -73,6 +85,15 @@ std::optional<probesim::Fault> parse_fault(const std::string &name)
         {"login-no-payload", Fault::LoginNoPayload},
         {"login-short-payload", Fault::LoginShortPayload},
         {"video-info-short", Fault::VideoInfoShort},
+        {"answer-one-byte-short", Fault::AnswerOneByteShort},
+        {"answer-one-byte-long", Fault::AnswerOneByteLong},
+        {"silent-gpio", Fault::SilentGpio},
+        {"alias-without-nul", Fault::AliasWithoutNul},
+        {"audio-params-short", Fault::AudioParamsShort},
+        {"audio-params-long", Fault::AudioParamsLong},
+        {"serial-params-short", Fault::SerialParamsShort},
+        {"serial-params-long", Fault::SerialParamsLong},
+        {"no-connect-back", Fault::NoConnectBack},
         {"stream-wrong-magic", Fault::StreamWrongMagic},
         {"stream-wrong-token", Fault::StreamWrongToken},
         {"stream-length-mismatch", Fault::StreamLengthMismatch},
@@ -152,6 +173,10 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
         }
         if (arg == "--strip-dht") {
             options.stream.strip_dht = true;
+            continue;
+        }
+        if (arg == "--discovery" || arg == "--smartconfig-listen") {
+            (arg == "--discovery" ? options.discovery : options.smartconfig_listen) = true;
             continue;
         }
         static const char *const kWithValue[] = {"--listen", "--access",     "--fault",         "--format",
@@ -248,6 +273,19 @@ void rearm_stream_fault(probesim::ProbeSimulator &simulator, probesim::Fault fau
     }
 }
 
+void print_smartconfig_texts(const probesim::SmartConfigListener &listener, const std::atomic<bool> &stopping)
+{
+    size_t printed = 0;
+    while (!stopping) {
+        if (!listener.wait_for_decoded(printed + 1, std::chrono::milliseconds(200)))
+            continue;
+        const auto decoded = listener.decoded();
+        for (; printed < decoded.size(); ++printed)
+            std::cout << "qrn-probe-sim: smartconfig first '" << decoded[printed].first << "' second '"
+                      << decoded[printed].second << "'" << std::endl;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -284,17 +322,34 @@ int main(int argc, char **argv)
         return EXIT_FAILURE;
     }
     std::cout << "qrn-probe-sim: listening on " << endpoint << std::endl;
+    if (options->discovery && !simulator.start_discovery()) {
+        std::cerr << "qrn-probe-sim: cannot answer discovery on " << options->address << ":"
+                  << probesim::kDiscoveryPort << "\n";
+        return EXIT_FAILURE;
+    }
+    probesim::SmartConfigListener smartconfig;
+    if (options->smartconfig_listen && !smartconfig.start(options->address)) {
+        std::cerr << "qrn-probe-sim: cannot listen for SmartConfig on " << options->address << ":"
+                  << probesim::kSmartConfigPort << "\n";
+        return EXIT_FAILURE;
+    }
 
     std::atomic<bool> stopping{false};
     std::thread rearm;
     if (probesim::is_stream_fault(options->fault))
         rearm = std::thread([&] { rearm_stream_fault(simulator, options->fault, stopping); });
 
+    std::thread smartconfig_printer;
+    if (options->smartconfig_listen)
+        smartconfig_printer = std::thread([&] { print_smartconfig_texts(smartconfig, stopping); });
+
     int received = 0;
     sigwait(&stop_signals, &received);
     stopping = true;
     if (rearm.joinable())
         rearm.join();
+    if (smartconfig_printer.joinable())
+        smartconfig_printer.join();
     simulator.stop();
     return EXIT_SUCCESS;
 }

@@ -1,9 +1,14 @@
 #include "probe_simulator.h"
 
+#include "audio_model.h"
+#include "device_system_model.h"
+#include "host_stream.h"
 #include "probe_socket.h"
 #include "probe_wire.h"
+#include "serial_model.h"
 #include "stream_sender.h"
 #include "video_model.h"
+#include "wireless_model.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,8 +20,10 @@ namespace probesim {
 
 DeviceModel::DeviceModel()
 {
-    for (size_t i = 0; i < device_info.size(); ++i)
-        device_info[i] = static_cast<uint8_t>(0x40 + i);
+    for (uint8_t pin = 0; pin < 8; ++pin)
+        gpio_pins.push_back(GpioPin{static_cast<uint8_t>(pin >= 4), static_cast<uint8_t>(pin % 2)});
+    for (size_t i = 0; i < i2c_registers.size(); ++i)
+        i2c_registers[i] = static_cast<uint8_t>(i ^ 0xA5);
 }
 
 namespace {
@@ -36,6 +43,11 @@ constexpr auto kStreamConnectWindow = std::chrono::seconds(3);
 // How long an idle stream waits between looks at its flags and at the host.
 constexpr int kIdleSliceMs = 20;
 constexpr size_t kVideoInfoShortSize = 700;
+constexpr uint16_t kGetAlias = 0x8006;
+constexpr size_t kAudioParamsShortSize = 8;
+constexpr size_t kAudioParamsLongSize = 16;
+constexpr size_t kSerialParamsShortSize = 16;
+constexpr size_t kSerialParamsLongSize = 24;
 
 constexpr size_t kAccessStringSize = 32;
 constexpr size_t kLoginAnswerSize = 336;
@@ -50,6 +62,7 @@ struct Answer {
     std::vector<uint8_t> payload;
     std::vector<ParamNotice> notices;  // sent on the stream before the answer
     bool snapshot = false;             // a picture to push before the answer
+    bool unanswered = false;           // the probe restarts instead of answering
 };
 
 // Text up to the first NUL, or all n bytes when there is none.
@@ -78,6 +91,8 @@ struct StreamConnection {
     std::atomic<bool> close_requested{false};
     std::atomic<bool> video_on{false};
     std::atomic<bool> key_frame_wanted{false};
+    std::atomic<bool> audio_on{false};
+    uint64_t login_order = 0;  // of the login's command connection
     bool done = false;  // guarded by Impl::mu
     std::thread thread;
 };
@@ -89,9 +104,17 @@ std::chrono::nanoseconds frame_interval(uint32_t fps)
     return std::chrono::nanoseconds(1000000000LL / std::max<uint32_t>(fps, 1));
 }
 
+int ms_until(Clock::time_point when, Clock::time_point now)
+{
+    return when > now ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(when - now).count()) : 0;
+}
+
 // One accepted command connection: a request, its answer, until the host closes.
 struct CommandConnection {
     Socket sock;
+    // Accept order. Connections are served in parallel, so a logout may be
+    // handled after a later login; it ends only what came before it.
+    uint64_t order = 0;
     bool done = false;  // guarded by Impl::mu
     std::thread thread;
 };
@@ -99,11 +122,12 @@ struct CommandConnection {
 }  // namespace
 
 struct ProbeSimulator::Impl {
-    explicit Impl(DeviceModel m) : model(std::move(m)) {}
+    explicit Impl(DeviceModel m) : model(std::move(m)), defaults(model), system(model), wireless(model.wireless) {}
 
     std::mutex mu;
     std::condition_variable cv;
     DeviceModel model;
+    const DeviceModel defaults;  // what a factory reset returns to
     Fault current_fault = Fault::None;
     uint32_t bcast_echo_passwd = 0;
     std::vector<ReceivedPacket> packets;
@@ -114,12 +138,23 @@ struct ProbeSimulator::Impl {
     size_t frames_sent = 0;
     size_t pictures_sent = 0;
     size_t key_frame_requests = 0;
+    AudioModel audio;
+    size_t audio_blocks_sent = 0;
+    SerialModel serial;
+    uint64_t serial_opened_by = 0;  // order of the command connection that opened the port
+    uint64_t commands_accepted = 0;
+    DeviceSystemModel system;
+    WirelessModel wireless;
+    std::vector<std::string> control_texts;
+    size_t reboots = 0;
+    size_t resets = 0;
     std::list<std::unique_ptr<CommandConnection>> commands;
     std::list<std::unique_ptr<StreamConnection>> streams;
 
     std::atomic<bool> stopping{false};  // written under mu so waiters never miss it
     Socket listener;
     std::thread accept_thread;
+    std::unique_ptr<DiscoveryResponder> discovery;
 
     void accept_loop();
     void reap_finished();
@@ -127,17 +162,25 @@ struct ProbeSimulator::Impl {
     bool serve_one(CommandConnection &c);
     void log(ReceivedPacket packet);
     Answer login_answer(const ReceivedPacket &request, Fault fault, bool &accepted);
-    Answer command_answer(const ReceivedPacket &request);
+    Answer command_answer(const ReceivedPacket &request, uint64_t order);
     Answer video_answer(const ReceivedPacket &request);
+    Answer audio_answer(const ReceivedPacket &request);
+    Answer serial_answer(const ReceivedPacket &request, uint64_t order);
+    Answer system_answer(const ReceivedPacket &request);
+    Answer wireless_answer(const ReceivedPacket &request);
+    void restart(bool factory_reset);
     void push_snapshot();
     bool broadcast(const std::vector<uint8_t> &bytes);
     bool send_param_change(uint32_t sub_type, const std::vector<uint8_t> &data);
     bool send_answer(const Socket &sock, uint16_t request_code, Answer answer, Fault fault);
-    void logout(uint32_t token);
-    StreamConnection *start_connect_back(const Socket &login, uint32_t token);
+    void logout(uint32_t token, uint64_t order);
+    StreamConnection *start_connect_back(const Socket &login, uint32_t token, uint64_t order);
     void run_stream(StreamConnection &s);
     bool connect_back(StreamConnection &s, std::chrono::seconds window);
     StreamEnd stream_until_closed(StreamConnection &s, VideoSender &sender);
+    bool take_host_packets(StreamConnection &s, StreamLink &link, HostStreamParser &parser,
+                           const std::vector<uint8_t> &received);
+    bool send_audio_block(StreamConnection &s, StreamLink &link);
     FrameOrder take_frame_order(StreamConnection *s);
     void count_frame();
     void drop_link(StreamConnection &s);
@@ -159,6 +202,7 @@ void ProbeSimulator::Impl::accept_loop()
         std::lock_guard<std::mutex> lock(mu);
         if (stopping)
             break;
+        ref.order = ++commands_accepted;
         commands.push_back(std::move(conn));
         ref.thread = std::thread([this, &ref] { serve(ref); });
     }
@@ -224,7 +268,7 @@ bool ProbeSimulator::Impl::serve_one(CommandConnection &c)
         return false;
 
     if (request.code == wire::kLogout) {
-        logout(request.token);
+        logout(request.token, c.order);
         return true;
     }
     Fault active;
@@ -234,7 +278,9 @@ bool ProbeSimulator::Impl::serve_one(CommandConnection &c)
     }
     bool accepted = false;
     Answer answer = request.code == wire::kLogin ? login_answer(request, active, accepted)
-                                                 : command_answer(request);
+                                                 : command_answer(request, c.order);
+    if (answer.unanswered)
+        return false;
     if (answer.snapshot)
         push_snapshot();
     for (const ParamNotice &notice : answer.notices)
@@ -246,7 +292,8 @@ bool ProbeSimulator::Impl::serve_one(CommandConnection &c)
     }
     // The stream exists before the host can send its first command, so a
     // video begin right after the login always finds it.
-    StreamConnection *stream = accepted ? start_connect_back(c.sock, answer.token) : nullptr;
+    StreamConnection *stream =
+        accepted && active != Fault::NoConnectBack ? start_connect_back(c.sock, answer.token, c.order) : nullptr;
     if (send_answer(c.sock, request.code, std::move(answer), active))
         return true;
     if (stream) {
@@ -292,14 +339,16 @@ Answer ProbeSimulator::Impl::login_answer(const ReceivedPacket &request, Fault f
     answer.payload.assign(kLoginAnswerSize, 0);
     uint8_t *p = answer.payload.data();
     wire::put_u32(p, model.protocol_version);
-    std::copy(model.mac.begin(), model.mac.end(), p + 24);
-    std::copy(model.device_info.begin() + 4, model.device_info.begin() + 24, p + 30);
-    std::copy(model.device_info.begin(), model.device_info.begin() + 4, p + 52);
+    const auto mac = system.mac();
+    const auto record = system.info_record();
+    std::copy(mac.begin(), mac.end(), p + 24);
+    std::copy(record.begin() + 4, record.begin() + 24, p + 30);
+    std::copy(record.begin(), record.begin() + 4, p + 52);
     wire::put_u32(p + 56, model.peer_max_frame);
     return answer;
 }
 
-Answer ProbeSimulator::Impl::command_answer(const ReceivedPacket &request)
+Answer ProbeSimulator::Impl::command_answer(const ReceivedPacket &request, uint64_t order)
 {
     std::lock_guard<std::mutex> lock(mu);
     Answer answer;
@@ -311,6 +360,14 @@ Answer ProbeSimulator::Impl::command_answer(const ReceivedPacket &request)
     }
     if (VideoModel::handles(request.code))
         return video_answer(request);
+    if (AudioModel::handles(request.code))
+        return audio_answer(request);
+    if (SerialModel::handles(request.code))
+        return serial_answer(request, order);
+    if (DeviceSystemModel::handles(request.code))
+        return system_answer(request);
+    if (WirelessModel::handles(request.code))
+        return wireless_answer(request);
     const std::vector<uint8_t> &in = request.payload;
     switch (request.code) {
     case wire::kGetCompany:
@@ -382,6 +439,102 @@ Answer ProbeSimulator::Impl::video_answer(const ReceivedPacket &request)
         break;
     }
     return answer;
+}
+
+// Called with mu held, the token checked.
+Answer ProbeSimulator::Impl::audio_answer(const ReceivedPacket &request)
+{
+    AudioAnswer a = audio.answer(request.code, request.payload);
+    Answer answer;
+    answer.code = request.code;
+    answer.token = model.token;
+    answer.status = a.status;
+    answer.payload = std::move(a.payload);
+    if (!answer.payload.empty() && current_fault == Fault::AudioParamsShort)
+        answer.payload.resize(kAudioParamsShortSize);
+    if (!answer.payload.empty() && current_fault == Fault::AudioParamsLong)
+        answer.payload.resize(kAudioParamsLongSize);
+    if (a.event != AudioEvent::None)
+        for (auto &s : streams)
+            if (s->token == request.token)
+                s->audio_on = a.event == AudioEvent::Begin;
+    return answer;
+}
+
+// Called with mu held, the token checked.
+Answer ProbeSimulator::Impl::serial_answer(const ReceivedPacket &request, uint64_t order)
+{
+    const bool was_open = serial.is_open();
+    SerialAnswer a = serial.answer(request.code, request.payload);
+    if (!was_open && serial.is_open())
+        serial_opened_by = order;
+    Answer answer;
+    answer.code = request.code;
+    answer.token = model.token;
+    answer.status = a.status;
+    answer.payload = std::move(a.payload);
+    answer.notices = std::move(a.notices);
+    if (!answer.payload.empty() && current_fault == Fault::SerialParamsShort)
+        answer.payload.resize(kSerialParamsShortSize);
+    if (!answer.payload.empty() && current_fault == Fault::SerialParamsLong)
+        answer.payload.resize(kSerialParamsLongSize);
+    return answer;
+}
+
+// Called with mu held, the token checked.
+Answer ProbeSimulator::Impl::system_answer(const ReceivedPacket &request)
+{
+    SystemAnswer a = system.answer(request.code, request.payload);
+    Answer answer;
+    answer.code = request.code;
+    answer.token = model.token;
+    answer.status = a.status;
+    answer.payload = std::move(a.payload);
+    if (current_fault != Fault::SilentGpio)
+        answer.notices = std::move(a.notices);
+    if (request.code == kGetAlias && current_fault == Fault::AliasWithoutNul && !answer.payload.empty())
+        answer.payload.pop_back();
+    switch (a.event) {
+    case SystemEvent::Reboot:
+    case SystemEvent::Reset:
+        restart(a.event == SystemEvent::Reset);
+        answer.unanswered = true;
+        break;
+    case SystemEvent::ControlText:
+        control_texts.push_back(std::move(a.text));
+        break;
+    case SystemEvent::None:
+        break;
+    }
+    return answer;
+}
+
+// Called with mu held, the token checked.
+Answer ProbeSimulator::Impl::wireless_answer(const ReceivedPacket &request)
+{
+    WirelessAnswer a = wireless.answer(request.code, request.payload);
+    Answer answer;
+    answer.code = request.code;
+    answer.token = model.token;
+    answer.status = a.status;
+    answer.payload = std::move(a.payload);
+    return answer;
+}
+
+// Called with mu held. A restarting probe drops every connection; the hosts
+// must log in again. A factory reset also forgets what the hosts changed.
+void ProbeSimulator::Impl::restart(bool factory_reset)
+{
+    ++(factory_reset ? resets : reboots);
+    serial.close();
+    shut_down_streams();
+    if (factory_reset) {
+        model = defaults;
+        video = VideoModel();
+        system = DeviceSystemModel(defaults);
+        wireless = WirelessModel(defaults.wireless);
+    }
+    cv.notify_all();
 }
 
 void ProbeSimulator::Impl::push_snapshot()
@@ -468,6 +621,16 @@ bool ProbeSimulator::Impl::send_answer(const Socket &sock, uint16_t request_code
         header.length = kCutAnnounced;
         answer.payload.resize(kCutSent, 0);
         break;
+    case Fault::AnswerOneByteShort:
+        if (request_code != wire::kLogin && !answer.payload.empty())
+            answer.payload.pop_back();
+        header.length = static_cast<uint32_t>(answer.payload.size());
+        break;
+    case Fault::AnswerOneByteLong:
+        if (request_code != wire::kLogin)
+            answer.payload.push_back(0);
+        header.length = static_cast<uint32_t>(answer.payload.size());
+        break;
     default:
         break;
     }
@@ -477,13 +640,15 @@ bool ProbeSimulator::Impl::send_answer(const Socket &sock, uint16_t request_code
     return net::send_all(sock.fd(), bytes.data(), bytes.size()) && fault != Fault::CloseMidResponse;
 }
 
-void ProbeSimulator::Impl::logout(uint32_t token)
+void ProbeSimulator::Impl::logout(uint32_t token, uint64_t order)
 {
     std::lock_guard<std::mutex> lock(mu);
     if (token != model.token)
         return;
+    if (serial_opened_by < order)
+        serial.close();
     for (auto &s : streams) {
-        if (s->token != token)
+        if (s->token != token || s->login_order > order)
             continue;
         s->close_requested = true;
         if (s->link)
@@ -493,9 +658,10 @@ void ProbeSimulator::Impl::logout(uint32_t token)
 }
 
 // The connection stays listed until its thread has finished; stop() joins it.
-StreamConnection *ProbeSimulator::Impl::start_connect_back(const Socket &login, uint32_t token)
+StreamConnection *ProbeSimulator::Impl::start_connect_back(const Socket &login, uint32_t token, uint64_t order)
 {
     auto conn = std::make_unique<StreamConnection>();
+    conn->login_order = order;
     socklen_t len = sizeof conn->host;
     if (getpeername(login.fd(), reinterpret_cast<sockaddr *>(&conn->host), &len) != 0 ||
         conn->host.sin_family != AF_INET)
@@ -575,19 +741,27 @@ bool ProbeSimulator::Impl::connect_back(StreamConnection &s, std::chrono::second
     }
 }
 
-// Sends video while it is on, at the set rate, until logout, stop(), the
-// host closing its end, or a fault that drops the connection.
+// Sends video and audio while they are on, at their rates, and serves what
+// the host writes, until logout, stop(), the host closing its end, or a
+// fault that drops the connection.
 StreamEnd ProbeSimulator::Impl::stream_until_closed(StreamConnection &s, VideoSender &sender)
 {
     StreamLink &link = *s.link;
+    HostStreamParser from_host;
     auto next_frame = Clock::now();
+    auto next_audio = Clock::now();
     bool was_on = false;
+    bool audio_was_on = false;
     while (!stopping && !s.close_requested) {
         const bool on = s.video_on;
+        const bool audio_on = s.audio_on;
         const auto now = Clock::now();
         if (on && !was_on)
             next_frame = now;
         was_on = on;
+        if (audio_on && !audio_was_on)
+            next_audio = now;
+        audio_was_on = audio_on;
         int wait_ms = kIdleSliceMs;
         if (on && next_frame > now)
             wait_ms = static_cast<int>(std::min<int64_t>(
@@ -595,8 +769,19 @@ StreamEnd ProbeSimulator::Impl::stream_until_closed(StreamConnection &s, VideoSe
                 std::chrono::ceil<std::chrono::milliseconds>(next_frame - now).count()));
         else if (on)
             wait_ms = 0;
-        if (link.host_closed(wait_ms))
+        if (audio_on)
+            wait_ms = std::min(wait_ms, ms_until(next_audio, now));
+        std::vector<uint8_t> received;
+        const bool host_closed = link.host_closed(wait_ms, received);
+        if (!take_host_packets(s, link, from_host, received) || host_closed)
             return StreamEnd::HostClosed;
+        if (audio_on && Clock::now() >= next_audio) {
+            if (!send_audio_block(s, link))
+                return StreamEnd::HostClosed;
+            // A block sent late (behind a video frame) is caught up, but a
+            // stream that fell far behind skips ahead instead of bursting.
+            next_audio = std::max(next_audio + kAudioBlockInterval, Clock::now() - 2 * kAudioBlockInterval);
+        }
         if (!on || Clock::now() < next_frame)
             continue;
         const FrameOrder order = take_frame_order(&s);
@@ -622,6 +807,55 @@ StreamEnd ProbeSimulator::Impl::stream_until_closed(StreamConnection &s, VideoSe
         }
     }
     return StreamEnd::Stopped;
+}
+
+// Audio for the speaker is kept; serial bytes go to the port, whose
+// loop-back sends them straight back. False when that reply cannot be written.
+bool ProbeSimulator::Impl::take_host_packets(StreamConnection &s, StreamLink &link, HostStreamParser &parser,
+                                             const std::vector<uint8_t> &received)
+{
+    if (received.empty())
+        return true;
+    parser.feed(received);
+    std::vector<uint8_t> reply;
+    bool played = false;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        HostPacket packet;
+        while (parser.next(packet)) {
+            if (packet.token != s.token)
+                continue;  // not this session's: the device ignores it
+            if (packet.type == static_cast<uint8_t>(wire::StreamType::Audio)) {
+                audio.play(packet.payload);
+                played = true;
+            } else if (packet.type == static_cast<uint8_t>(wire::StreamType::Serial)) {
+                for (const auto &block : serial.forward(packet.payload))
+                    append_packets(reply, s.token, static_cast<uint8_t>(wire::StreamType::Serial), block, 0);
+            }
+        }
+    }
+    if (played)
+        cv.notify_all();
+    return reply.empty() || link.write(reply);
+}
+
+bool ProbeSimulator::Impl::send_audio_block(StreamConnection &s, StreamLink &link)
+{
+    std::vector<uint8_t> block;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        block = audio.next_block();
+    }
+    std::vector<uint8_t> bytes;
+    append_packets(bytes, s.token, static_cast<uint8_t>(wire::StreamType::Audio), block, 0);
+    if (!link.write(bytes))
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        ++audio_blocks_sent;
+    }
+    cv.notify_all();
+    return true;
 }
 
 // What the next frame is made of; a pending stream fault is taken for it.
@@ -694,6 +928,7 @@ bool ProbeSimulator::start(const std::string &address, uint16_t port)
         d.frames_sent = 0;
         d.pictures_sent = 0;
         d.key_frame_requests = 0;
+        d.audio_blocks_sent = 0;
     }
     d.listener = std::move(listener);
     d.accept_thread = std::thread([&d] { d.accept_loop(); });
@@ -735,7 +970,25 @@ void ProbeSimulator::stop()
     }
     for (auto &s : streams)
         s->thread.join();
+    d.discovery.reset();
     d.listener.reset();
+}
+
+bool ProbeSimulator::start_discovery(const DiscoveryModel &model)
+{
+    Impl &d = *impl_;
+    sockaddr_in bound{};
+    socklen_t bound_length = sizeof bound;
+    if (!d.accept_thread.joinable() || d.discovery ||
+        getsockname(d.listener.fd(), reinterpret_cast<sockaddr *>(&bound), &bound_length) != 0)
+        return false;
+    char address[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &bound.sin_addr, address, sizeof address);
+    auto responder = std::make_unique<DiscoveryResponder>(model);
+    if (!responder->start(address))
+        return false;
+    d.discovery = std::move(responder);
+    return true;
 }
 
 void ProbeSimulator::set_fault(Fault fault)
@@ -847,6 +1100,113 @@ size_t ProbeSimulator::key_frame_requests() const
 {
     std::lock_guard<std::mutex> lock(impl_->mu);
     return impl_->key_frame_requests;
+}
+
+size_t ProbeSimulator::audio_blocks_sent() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->audio_blocks_sent;
+}
+
+bool ProbeSimulator::wait_for_audio_blocks(size_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    return impl_->cv.wait_for(lock, timeout, [this, count] { return impl_->audio_blocks_sent >= count; });
+}
+
+size_t ProbeSimulator::host_audio_blocks() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->audio.blocks_played();
+}
+
+bool ProbeSimulator::wait_for_host_audio(size_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    return impl_->cv.wait_for(lock, timeout, [this, count] { return impl_->audio.blocks_played() >= count; });
+}
+
+std::vector<uint8_t> ProbeSimulator::last_host_audio() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->audio.last_played();
+}
+
+bool ProbeSimulator::serial_open() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->serial.is_open();
+}
+
+bool ProbeSimulator::send_serial(const std::vector<uint8_t> &bytes)
+{
+    std::vector<uint8_t> packets;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mu);
+        for (const auto &block : impl_->serial.forward(bytes))
+            append_packets(packets, impl_->model.token, static_cast<uint8_t>(wire::StreamType::Serial), block, 0);
+    }
+    return !packets.empty() && impl_->broadcast(packets);
+}
+
+uint32_t ProbeSimulator::device_id() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->system.device_id();
+}
+
+std::string ProbeSimulator::alias() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->system.alias();
+}
+
+uint64_t ProbeSimulator::clock_seconds() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->system.clock_seconds();
+}
+
+std::vector<GpioPin> ProbeSimulator::gpio_pins() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->system.gpio_pins();
+}
+
+std::array<uint8_t, 256> ProbeSimulator::i2c_registers() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->system.i2c_registers();
+}
+
+WirelessSettings ProbeSimulator::wireless() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->wireless.settings();
+}
+
+std::vector<std::string> ProbeSimulator::control_texts() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->control_texts;
+}
+
+size_t ProbeSimulator::reboots() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->reboots;
+}
+
+size_t ProbeSimulator::resets() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->resets;
+}
+
+bool ProbeSimulator::wait_for_reboots(size_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    return impl_->cv.wait_for(lock, timeout, [this, count] { return impl_->reboots + impl_->resets >= count; });
 }
 
 uint64_t ProbeSimulator::stream_frames_to(const std::string &address, uint16_t port, size_t frames)

@@ -12,7 +12,34 @@
 #include <string>
 #include <vector>
 
+#include "discovery_responder.h"
+
 namespace probesim {
+
+// One general-purpose pin; its number is its place in the table.
+struct GpioPin {
+    uint8_t mode = 0;
+    uint8_t level = 0;
+};
+
+struct WirelessNetwork {
+    std::string ssid;
+    std::string passphrase;
+};
+
+// The network type the probe reports for its current role.
+constexpr uint32_t kNetTypeAp = 0;
+constexpr uint32_t kNetTypeApClient = 1;
+constexpr uint32_t kNetTypeStation = 2;
+
+struct WirelessSettings {
+    WirelessNetwork ap{"QRN-PROBE-SIM", "probe-sim-1"};
+    WirelessNetwork ap_client;  // none until a host sets one
+    WirelessNetwork station;
+    uint32_t ap_channel = 6;
+    uint32_t ap_hidden = 0;
+    uint32_t net_type = kNetTypeAp;
+};
 
 struct DeviceModel {
     uint32_t protocol_version = 0x00010203;  // 1.2.3
@@ -21,11 +48,17 @@ struct DeviceModel {
     std::string id = "SQRN123456ABCDE";
     std::string alias = "probe-sim";
     std::string company = "Kelvo Optics";
-    std::array<uint8_t, 44> device_info{};   // filled with a fixed pattern by default
+    uint32_t device_id = 123456;
     uint32_t peer_max_frame = 30;
     std::array<uint8_t, 256> custom{};
     // Access strings the login accepts; empty accepts any (including none).
     std::vector<std::string> access_strings;
+    uint64_t clock_seconds = 1546300800;  // the clock after a reset: 2019-01-01 00:00:00 UTC
+    // Devices of protocol version 2.x and older report only the first five.
+    std::vector<GpioPin> gpio_pins;        // eight pins by default
+    uint8_t i2c_address = 0x50;            // the one device on the I2C bus
+    std::array<uint8_t, 256> i2c_registers{};  // filled with a fixed pattern by default
+    WirelessSettings wireless;
     DeviceModel();
 };
 
@@ -41,6 +74,15 @@ enum class Fault {
     LoginNoPayload,    // login answered with a bare header
     LoginShortPayload, // login answered with a 100-byte payload
     VideoInfoShort,    // 0x1000 answered with 700 bytes instead of 736
+    AudioParamsShort,  // 0x2002 answered with 8 bytes instead of 12
+    AudioParamsLong,   // 0x2002 answered with 16 bytes
+    SerialParamsShort, // 0x3001 answered with 16 bytes instead of 20
+    SerialParamsLong,  // 0x3001 answered with 24 bytes
+    NoConnectBack,     // logins are accepted, but no stream connection is opened back
+    AnswerOneByteShort, // answers with a payload (other than login) lose their last byte
+    AnswerOneByteLong,  // answers (other than login) carry one zero byte more
+    SilentGpio,         // GPIO changes are made without the sub-type 5 notice
+    AliasWithoutNul,    // 0x8006 answered with the alias text but no NUL
     // Stream faults: applied once, to the next video frame sent, then they clear themselves.
     StreamWrongMagic,       // that frame's first packet header starts "QRX"
     StreamWrongToken,       // that frame's first packet header carries token + 1
@@ -86,6 +128,9 @@ public:
     // Listens for command connections on address:port. False when it cannot bind.
     bool start(const std::string &address, uint16_t port = 34674);
     void stop();
+    // Answers discovery on the command address (UDP 34673) until stop().
+    // False before start or when that port cannot be bound.
+    bool start_discovery(const DiscoveryModel &model = DiscoveryModel());
 
     void set_fault(Fault fault);
     DeviceModel model() const;
@@ -119,6 +164,34 @@ public:
     bool wait_for_video_frames(size_t count, std::chrono::milliseconds timeout) const;
     size_t pictures_sent() const;
     size_t key_frame_requests() const;                   // 0x1019 received
+
+    // Audio: blocks of the tone written to hosts (total since start), and
+    // the blocks hosts sent for the speaker, with the last one.
+    size_t audio_blocks_sent() const;
+    bool wait_for_audio_blocks(size_t count, std::chrono::milliseconds timeout) const;
+    size_t host_audio_blocks() const;
+    bool wait_for_host_audio(size_t count, std::chrono::milliseconds timeout) const;
+    std::vector<uint8_t> last_host_audio() const;
+
+    // Serial: open from 0x3007 until 0x3008 or a logout.
+    bool serial_open() const;
+    // Bytes arriving on the probe's port, forwarded to the hosts as serial
+    // blocks. False when the port is closed or no stream is open.
+    bool send_serial(const std::vector<uint8_t> &bytes);
+
+    // Identity, clock, pins and I2C registers as the probe holds them now.
+    uint32_t device_id() const;
+    std::string alias() const;
+    uint64_t clock_seconds() const;
+    std::vector<GpioPin> gpio_pins() const;  // five on old-generation devices
+    std::array<uint8_t, 256> i2c_registers() const;
+    WirelessSettings wireless() const;
+    // Control texts received (0x8FF1), oldest first.
+    std::vector<std::string> control_texts() const;
+    // Reboots and factory resets since start; each drops every stream connection.
+    size_t reboots() const;
+    size_t resets() const;
+    bool wait_for_reboots(size_t count, std::chrono::milliseconds timeout) const;
 
     // Benchmarks: connects to host:port and writes `frames` video frames of
     // the current settings with the same sender code a session uses (session

@@ -54,12 +54,14 @@ bool StreamLink::write(const std::vector<uint8_t> &bytes)
     return net::send_all(socket_.fd(), bytes.data(), bytes.size());
 }
 
-bool StreamLink::host_closed(int wait_ms)
+bool StreamLink::host_closed(int wait_ms, std::vector<uint8_t> &received)
 {
     if (!net::wait_readable(socket_.fd(), wait_ms))
         return false;
-    uint8_t sink[4096];
-    const ssize_t r = ::recv(socket_.fd(), sink, sizeof sink, MSG_DONTWAIT);
+    uint8_t chunk[4096];
+    const ssize_t r = ::recv(socket_.fd(), chunk, sizeof chunk, MSG_DONTWAIT);
+    if (r > 0)
+        received.insert(received.end(), chunk, chunk + r);
     return r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 

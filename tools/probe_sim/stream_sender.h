@@ -22,8 +22,8 @@ public:
 
     bool write(const std::vector<uint8_t> &bytes);
     // Waits up to wait_ms for the host to close its end; what it sends
-    // meanwhile means nothing to the device and is dropped.
-    bool host_closed(int wait_ms);
+    // meanwhile (audio, serial bytes) is appended to received.
+    bool host_closed(int wait_ms, std::vector<uint8_t> &received);
     // Wakes a blocked write; the descriptor is closed with the link.
     void shutdown() const { socket_.shutdown(); }
 

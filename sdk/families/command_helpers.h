@@ -1,0 +1,45 @@
+// The few command shapes the device, GPIO, I2C and wireless families share.
+#pragma once
+
+#include <cstdint>
+
+#include "byte_order.h"
+#include "qrn_net.h"
+#include "session_table.h"
+#include "wire_protocol.h"
+
+// Asks for an answer of exactly size bytes: a longer one is refused by the
+// transaction (it does not fit), a shorter one here. out may be partly
+// written on failure, so callers pass a buffer of their own.
+inline int query_fixed(SessionContext *session, uint16_t code, void *out, int size)
+{
+    int length = size;
+    const int result = command_query(session, code, out, &length);
+    if (result != QRN_OK)
+        return result;
+    return length == size ? QRN_OK : QRN_ERR_MALFORMED;
+}
+
+// A pass-through reading: the answer, at most capacity bytes, goes straight
+// into the caller's buffer.
+inline int query_into(int handle, uint16_t code, void *out, int capacity)
+{
+    SessionContext *session = session_lookup(handle);
+    if (!session)
+        return QRN_ERR_INVALID_HANDLE;
+    int length = capacity;
+    return command_query(session, code, out, &length);
+}
+
+inline int send_to(int handle, uint16_t code, const void *payload, int length)
+{
+    SessionContext *session = session_lookup(handle);
+    return session ? command_send(session, code, payload, length) : QRN_ERR_INVALID_HANDLE;
+}
+
+inline int send_word_to(int handle, uint16_t code, uint32_t value)
+{
+    uint8_t payload[4];
+    put_u32le(payload, value);
+    return send_to(handle, code, payload, sizeof payload);
+}

@@ -1,0 +1,194 @@
+// The device's general-purpose pins, cached as a table per session. Devices
+// of protocol version 2.x and older know five pins by level only and speak
+// 32-bit words; newer ones exchange the whole table.
+#include <cstring>
+#include <mutex>
+
+#include "command_helpers.h"
+
+namespace {
+
+constexpr uint16_t kGetPins = 0x4001;
+constexpr uint16_t kSetPin = 0x4003;
+constexpr uint16_t kSetAllPins = 0x4004;
+
+constexpr int kTableEntries = 32;
+constexpr int kEntrySize = 3;
+constexpr int kOldGenerationPins = 5;
+constexpr uint32_t kLastOldGenerationMajor = 2;
+constexpr uint8_t kModeOldDevicesRefuse = 1;
+
+static_assert(kGpioBlockSize == 1 + kTableEntries * kEntrySize, "count byte and 32 entries");
+static_assert(sizeof(GpioTable) == kGpioBlockSize, "the public table is the cached block");
+
+// Serialises the fills of one session; always taken before the command lock.
+class GpioLock {
+public:
+    explicit GpioLock(SessionContext *session) : mutex_(session->gpio_lock) { quarn_mutex_lock(mutex_); }
+    ~GpioLock() { quarn_mutex_unlock(mutex_); }
+    GpioLock(const GpioLock &) = delete;
+    GpioLock &operator=(const GpioLock &) = delete;
+
+private:
+    quarn_mutex *mutex_;
+};
+
+bool old_generation(const SessionContext *session)
+{
+    return session->protocol_version >> 16 <= kLastOldGenerationMajor;
+}
+
+bool gpio_valid(SessionContext *session)
+{
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    return session->gpio_valid != 0;
+}
+
+int query_table(SessionContext *session, uint8_t *table)
+{
+    if (!old_generation(session))
+        return query_fixed(session, kGetPins, table, kGpioBlockSize);
+    uint8_t levels[kOldGenerationPins * 4];
+    const int result = query_fixed(session, kGetPins, levels, sizeof levels);
+    if (result != QRN_OK)
+        return result;
+    table[0] = kOldGenerationPins;
+    for (int pin = 0; pin < kOldGenerationPins; ++pin) {
+        uint8_t *entry = table + 1 + pin * kEntrySize;
+        entry[0] = static_cast<uint8_t>(pin);
+        entry[1] = 0;
+        entry[2] = levels[4 * pin];  // the low byte of the word
+    }
+    return QRN_OK;
+}
+
+int fill_gpio_cache(SessionContext *session)
+{
+    if (gpio_valid(session))
+        return QRN_OK;
+    GpioLock gpio_lock(session);
+    if (gpio_valid(session))  // another caller filled it while we waited
+        return QRN_OK;
+    uint8_t table[kGpioBlockSize] = {};
+    const int result = query_table(session, table);
+    if (result != QRN_OK)
+        return result;
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    std::memcpy(session->gpio_block, table, sizeof table);
+    session->gpio_valid = 1;
+    return QRN_OK;
+}
+
+SessionContext *filled_session(int handle, int *result)
+{
+    SessionContext *session = session_lookup(handle);
+    if (!session) {
+        *result = QRN_ERR_INVALID_HANDLE;
+        return nullptr;
+    }
+    *result = fill_gpio_cache(session);
+    return *result == QRN_OK ? session : nullptr;
+}
+
+uint8_t cached_count(SessionContext *session)
+{
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    return session->gpio_block[0];
+}
+
+// Only pins the table describes: within its 32 entries and its pin count.
+bool pin_in_table(int pin, uint8_t count) { return pin >= 0 && pin < kTableEntries && pin < count; }
+
+void put_signed_word(uint8_t *out, uint8_t byte)
+{
+    put_u32le(out, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))));
+}
+
+}  // namespace
+
+extern "C" {
+
+int QRN_NET_Gpio_GetAll(int handle, GpioTable *out)
+{
+    if (!out)
+        return QRN_ERR_FAILED;
+    int result = QRN_OK;
+    SessionContext *session = filled_session(handle, &result);
+    if (!session)
+        return result;
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    std::memcpy(out, session->gpio_block, kGpioBlockSize);
+    return QRN_OK;
+}
+
+int QRN_NET_Gpio_GetStatus(int handle, int pin, GpioEntry *out)
+{
+    if (!out)
+        return QRN_ERR_FAILED;
+    int result = QRN_OK;
+    SessionContext *session = filled_session(handle, &result);
+    if (!session)
+        return result;
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    if (!pin_in_table(pin, session->gpio_block[0]))
+        return QRN_ERR_FAILED;
+    std::memcpy(out, session->gpio_block + 1 + pin * kEntrySize, kEntrySize);
+    return QRN_OK;
+}
+
+int QRN_NET_Gpio_SetStatus(int handle, GpioEntry entry)
+{
+    int result = QRN_OK;
+    SessionContext *session = filled_session(handle, &result);
+    if (!session)
+        return result;
+    if (!pin_in_table(entry.pin, cached_count(session)))
+        return QRN_ERR_FAILED;
+    if (old_generation(session)) {
+        if (entry.mode == kModeOldDevicesRefuse)
+            return QRN_ERR_FAILED;
+        uint8_t payload[8];
+        put_signed_word(payload, entry.pin);
+        put_signed_word(payload + 4, entry.level);
+        result = command_send(session, kSetPin, payload, sizeof payload);
+    } else {
+        const uint8_t payload[kEntrySize] = {entry.pin, entry.mode, entry.level};
+        result = command_send(session, kSetPin, payload, sizeof payload);
+    }
+    if (result != QRN_OK)
+        return result;
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    uint8_t *cached = session->gpio_block + 1 + entry.pin * kEntrySize;
+    cached[0] = entry.pin;
+    cached[1] = entry.mode;
+    cached[2] = entry.level;
+    return QRN_OK;
+}
+
+int QRN_NET_Gpio_SetAll(int handle, GpioTable table)
+{
+    int result = QRN_OK;
+    SessionContext *session = filled_session(handle, &result);
+    if (!session)
+        return result;
+    // Unsigned: a count byte of 128 or more is no smaller table.
+    if (table.count > cached_count(session))
+        return QRN_ERR_FAILED;
+    uint8_t block[kGpioBlockSize];
+    std::memcpy(block, &table, sizeof block);
+    if (old_generation(session)) {
+        uint8_t levels[kOldGenerationPins * 4];
+        for (int pin = 0; pin < kOldGenerationPins; ++pin)
+            put_signed_word(levels + 4 * pin, table.entries[pin].level);
+        result = command_send(session, kSetAllPins, levels, sizeof levels);
+    } else {
+        result = command_send(session, kSetAllPins, block, sizeof block);
+    }
+    if (result != QRN_OK)
+        return result;
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    std::memcpy(session->gpio_block, block, sizeof block);
+    return QRN_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,206 @@
+#include "smartconfig_listener.h"
+
+#include "probe_socket.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace probesim {
+
+namespace {
+
+constexpr int kPreamble[] = {1000, 1019, 1038, 1057};
+constexpr int kFirstLengthBase = 450;
+constexpr int kFirstCharBase = 450;
+constexpr int kFirstPositionBase = 580;
+constexpr int kSecondLengthBase = 620;
+constexpr int kSecondCharBase = 620;
+constexpr int kSecondPositionBase = 630;
+constexpr int kChecksumBase = 690;
+constexpr int kEndMark = 680;
+constexpr int kLongestText = 1023;
+
+// A character travels as a signed byte added to its base.
+std::optional<char> character_from(int length, int base)
+{
+    const int value = length - base;
+    if (value < -128 || value > 127)
+        return std::nullopt;
+    return static_cast<char>(static_cast<int8_t>(value));
+}
+
+}  // namespace
+
+void SmartConfigDecoder::restart(int length)
+{
+    *this = SmartConfigDecoder();
+    if (length == kPreamble[0])
+        step_ = 1;
+}
+
+bool SmartConfigDecoder::advance(int length)
+{
+    switch (stage_) {
+    case Stage::Preamble:
+        if (length != kPreamble[step_])
+            return false;
+        if (++step_ == 4) {
+            stage_ = Stage::FirstLength;
+            step_ = 0;
+        }
+        return true;
+    case Stage::FirstLength:
+    case Stage::SecondLength: {
+        const int base = stage_ == Stage::FirstLength ? kFirstLengthBase : kSecondLengthBase;
+        if (step_ == 0) {
+            expected_ = length - base;
+            if (expected_ < 0 || expected_ > kLongestText)
+                return false;
+            sum_ += static_cast<uint32_t>(expected_);
+            step_ = 1;
+            return true;
+        }
+        if (length != base + expected_)
+            return false;
+        step_ = 0;
+        stage_ = stage_ == Stage::FirstLength ? Stage::FirstText : Stage::SecondText;
+        if (expected_ == 0)
+            stage_ = stage_ == Stage::FirstText ? Stage::SecondLength : Stage::Checksum;
+        return true;
+    }
+    case Stage::FirstText:
+    case Stage::SecondText: {
+        const bool first = stage_ == Stage::FirstText;
+        std::string &text = first ? texts_.first : texts_.second;
+        if (step_ % 2 == 0) {
+            const auto c = character_from(length, first ? kFirstCharBase : kSecondCharBase);
+            if (!c)
+                return false;
+            character_ = *c;
+            ++step_;
+            return true;
+        }
+        const int position = static_cast<int>(text.size());
+        if (length != (first ? kFirstPositionBase : kSecondPositionBase) + position)
+            return false;
+        text.push_back(static_cast<char>(character_));
+        sum_ += static_cast<uint32_t>(static_cast<int8_t>(character_));
+        ++step_;
+        if (static_cast<int>(text.size()) == expected_) {
+            stage_ = first ? Stage::SecondLength : Stage::Checksum;
+            step_ = 0;
+        }
+        return true;
+    }
+    case Stage::Checksum:
+        if (length != kChecksumBase + static_cast<int>(sum_ % 255))
+            return false;
+        if (++step_ == 2)
+            stage_ = Stage::End;
+        return true;
+    case Stage::End:
+        return length == kEndMark;
+    }
+    return false;
+}
+
+std::optional<SmartConfigTexts> SmartConfigDecoder::feed(int length)
+{
+    const bool ending = stage_ == Stage::End;
+    if (!advance(length)) {
+        restart(length);
+        return std::nullopt;
+    }
+    if (!ending)
+        return std::nullopt;
+    SmartConfigTexts texts = std::move(texts_);
+    *this = SmartConfigDecoder();
+    return texts;
+}
+
+struct SmartConfigListener::Impl {
+    mutable std::mutex mu;
+    mutable std::condition_variable cv;
+    std::vector<SmartConfigTexts> decoded;
+
+    std::atomic<bool> stopping{false};
+    net::Socket sock;
+    std::thread thread;
+
+    void listen();
+};
+
+void SmartConfigListener::Impl::listen()
+{
+    SmartConfigDecoder decoder;
+    uint8_t byte = 0;
+    while (!stopping) {
+        if (!net::wait_readable(sock.fd(), net::kPollSliceMs) || stopping)
+            continue;
+        // Only the length carries anything: MSG_TRUNC reports it whole.
+        const ssize_t length = ::recv(sock.fd(), &byte, 1, MSG_DONTWAIT | MSG_TRUNC);
+        if (length < 0)
+            continue;
+        auto texts = decoder.feed(static_cast<int>(length));
+        if (!texts)
+            continue;
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            decoded.push_back(std::move(*texts));
+        }
+        cv.notify_all();
+    }
+}
+
+SmartConfigListener::SmartConfigListener() : impl_(std::make_unique<Impl>()) {}
+
+SmartConfigListener::~SmartConfigListener() { stop(); }
+
+bool SmartConfigListener::start(const std::string &address, uint16_t port)
+{
+    Impl &d = *impl_;
+    if (d.thread.joinable())
+        return false;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        return false;
+    net::Socket sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    // The sending host binds the same port on every address.
+    if (!sock.valid() || setsockopt(sock.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(sock.fd(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+        return false;
+    d.sock = std::move(sock);
+    d.stopping = false;
+    d.thread = std::thread([&d] { d.listen(); });
+    return true;
+}
+
+void SmartConfigListener::stop()
+{
+    Impl &d = *impl_;
+    if (!d.thread.joinable())
+        return;
+    d.stopping = true;
+    d.sock.shutdown();  // wakes the wait at once
+    d.thread.join();
+    d.sock.reset();
+}
+
+std::vector<SmartConfigTexts> SmartConfigListener::decoded() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->decoded;
+}
+
+bool SmartConfigListener::wait_for_decoded(size_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    return impl_->cv.wait_for(lock, timeout, [this, count] { return impl_->decoded.size() >= count; });
+}
+
+}  // namespace probesim
