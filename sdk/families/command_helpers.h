@@ -1,4 +1,4 @@
-// The few command shapes the device, GPIO, I2C and wireless families share.
+// The few command shapes the families share.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +37,15 @@ inline int send_to(int handle, uint16_t code, const void *payload, int length)
     return session ? command_send(session, code, payload, length) : QRN_ERR_INVALID_HANDLE;
 }
 
-inline int send_word_to(int handle, uint16_t code, uint32_t value)
+inline int send_word(SessionContext *session, uint16_t code, uint32_t value)
 {
     uint8_t payload[4];
     put_u32le(payload, value);
-    return send_to(handle, code, payload, sizeof payload);
+    return command_send(session, code, payload, sizeof payload);
+}
+
+inline int send_word_to(int handle, uint16_t code, uint32_t value)
+{
+    SessionContext *session = session_lookup(handle);
+    return session ? send_word(session, code, value) : QRN_ERR_INVALID_HANDLE;
 }

@@ -3,10 +3,8 @@
 #include <cstring>
 
 #include "byte_order.h"
-#include "qrn_net.h"
-#include "session_table.h"
+#include "command_helpers.h"
 #include "video_cache.h"
-#include "wire_protocol.h"
 
 namespace {
 
@@ -53,35 +51,6 @@ constexpr double kFirstSelfReportingVersion = 4.0;
 uint32_t clamp_word(uint32_t value, uint32_t low, uint32_t high)
 {
     return value < low ? low : value > high ? high : value;
-}
-
-int send_word(SessionContext *session, uint16_t code, uint32_t value)
-{
-    uint8_t payload[4];
-    put_u32le(payload, value);
-    return command_send(session, code, payload, sizeof payload);
-}
-
-int send_word_to(int handle, uint16_t code, uint32_t value)
-{
-    SessionContext *session = session_lookup(handle);
-    return session ? send_word(session, code, value) : QRN_ERR_INVALID_HANDLE;
-}
-
-int send_block_to(int handle, uint16_t code, const void *block, int length)
-{
-    SessionContext *session = session_lookup(handle);
-    return session ? command_send(session, code, block, length) : QRN_ERR_INVALID_HANDLE;
-}
-
-// A pass-through reading: the answer goes straight into the caller's buffer.
-int query_into(int handle, uint16_t code, void *out, int capacity)
-{
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    int length = capacity;
-    return command_query(session, code, out, &length);
 }
 
 // The session of a handle whose video cache is filled; *result says why not.
@@ -371,7 +340,7 @@ int QRN_NET_Video_SetQuality(int handle, uint32_t quality)
 
 int QRN_NET_Video_SetFpsLimit(int handle, int on) { return send_word_to(handle, kSetFpsLimit, on != 0 ? 1 : 0); }
 
-int QRN_NET_Video_SetForceI(int handle) { return send_block_to(handle, kForceKeyFrame, nullptr, 0); }
+int QRN_NET_Video_SetForceI(int handle) { return send_to(handle, kForceKeyFrame, nullptr, 0); }
 
 int QRN_NET_Video_SetVideoRotation(int handle, int angle)
 {
@@ -380,17 +349,17 @@ int QRN_NET_Video_SetVideoRotation(int handle, int angle)
 
 int QRN_NET_Video_SetRectYuyv(int handle, const void *rect)
 {
-    return rect ? send_block_to(handle, kSetRectYuyv, rect, kRectSize) : QRN_ERR_FAILED;
+    return rect ? send_to(handle, kSetRectYuyv, rect, kRectSize) : QRN_ERR_FAILED;
 }
 
 int QRN_NET_Video_SetCROP(int handle, const void *rect)
 {
-    return rect ? send_block_to(handle, kSetCrop, rect, kRectSize) : QRN_ERR_FAILED;
+    return rect ? send_to(handle, kSetCrop, rect, kRectSize) : QRN_ERR_FAILED;
 }
 
 int QRN_NET_Video_SetXuCtrl(int handle, const void *block)
 {
-    return block ? send_block_to(handle, kSetXuCtrl, block, kXuBlockSize) : QRN_ERR_NULL_POINTER;
+    return block ? send_to(handle, kSetXuCtrl, block, kXuBlockSize) : QRN_ERR_NULL_POINTER;
 }
 
 }  // extern "C"

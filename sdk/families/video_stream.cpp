@@ -2,10 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "byte_order.h"
-#include "qrn_net.h"
-#include "session_table.h"
-#include "wire_protocol.h"
+#include "command_helpers.h"
 
 namespace {
 
@@ -17,16 +14,6 @@ constexpr uint16_t kSnapshotResolution = 0x100D;
 constexpr uint16_t kSnapshotQuality = 0x1017;
 constexpr uint32_t kMinQuality = 30;
 constexpr uint32_t kMaxQuality = 90;
-
-int send_word(int handle, uint16_t code, uint32_t value)
-{
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    uint8_t payload[4];
-    put_u32le(payload, value);
-    return command_send(session, code, payload, sizeof payload);
-}
 
 // Takes the oldest element of a queue; -1 when there is none.
 int take_element(quarn_queue *queue, FrameElement **element, int *remaining)
@@ -176,13 +163,13 @@ int QRN_NET_Video_SnapShot(int handle)
 
 int QRN_NET_Video_SnapShotResolu(int handle, uint32_t resolution)
 {
-    return send_word(handle, kSnapshotResolution, resolution);
+    return send_word_to(handle, kSnapshotResolution, resolution);
 }
 
 int QRN_NET_Video_SnapShotQuality(int handle, uint32_t quality)
 {
     const uint32_t clamped = quality < kMinQuality ? kMinQuality : quality > kMaxQuality ? kMaxQuality : quality;
-    return send_word(handle, kSnapshotQuality, clamped);
+    return send_word_to(handle, kSnapshotQuality, clamped);
 }
 
 int QRN_NET_Video_GetCurVideoFrameNum(int handle, int *count)
@@ -230,7 +217,7 @@ int QRN_NET_Video_GetPeerMaxFrameNum(int handle, int *value)
 
 int QRN_NET_Video_SetPeerMaxFrameNum(int handle, int value)
 {
-    return send_word(handle, kSetPeerMaxFrame, static_cast<uint32_t>(value));
+    return send_word_to(handle, kSetPeerMaxFrame, static_cast<uint32_t>(value));
 }
 
 }  // extern "C"
