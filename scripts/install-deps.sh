@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if missing.
 set -euo pipefail
-packages=(cmake make g++ pkg-config libgtest-dev libjpeg-dev libavcodec-dev libavutil-dev libswscale-dev valgrind)
+packages=(cmake make g++ pkg-config libgtest-dev libjpeg-dev libavcodec-dev libavutil-dev libswscale-dev valgrind iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test (on loopback only).
+# Installs what is missing, builds, and runs every test: on loopback, and as
+# root also on a test network of namespaces (tests/net).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

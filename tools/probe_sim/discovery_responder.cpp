@@ -60,7 +60,7 @@ struct DiscoveryResponder::Impl {
     size_t replies = 0;
 
     std::atomic<bool> stopping{false};
-    net::Socket sock;
+    net::UdpPort port;
     std::thread thread;
 
     void serve();
@@ -77,11 +77,12 @@ void DiscoveryResponder::Impl::serve()
 {
     std::vector<uint8_t> buffer(kReceiveBufferSize);
     while (!stopping) {
-        if (!net::wait_readable(sock.fd(), net::kPollSliceMs) || stopping)
+        const int fd = port.wait(net::kPollSliceMs);
+        if (fd < 0 || stopping)
             continue;
         sockaddr_in host{};
         socklen_t host_length = sizeof host;
-        const ssize_t got = ::recvfrom(sock.fd(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+        const ssize_t got = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                        reinterpret_cast<sockaddr *>(&host), &host_length);
         if (got < 0)
             continue;
@@ -118,7 +119,7 @@ void DiscoveryResponder::Impl::answer(const sockaddr_in &host)
             datagrams.push_back(reply_for(other, fault));
     }
     for (const auto &datagram : datagrams)
-        ::sendto(sock.fd(), datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&host),
+        ::sendto(port.reply_fd(), datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&host),
                  sizeof host);
     {
         std::lock_guard<std::mutex> lock(mu);
@@ -141,13 +142,10 @@ bool DiscoveryResponder::start(const std::string &address, uint16_t port)
     local.sin_port = htons(port);
     if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
         return false;
-    net::Socket sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const int on = 1;
-    // Several responders share the port, each on its own address.
-    if (!sock.valid() || setsockopt(sock.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::bind(sock.fd(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+    if (!d.port.open(local)) {
+        d.port.close();
         return false;
-    d.sock = std::move(sock);
+    }
     d.stopping = false;
     d.thread = std::thread([&d] { d.serve(); });
     return true;
@@ -159,9 +157,9 @@ void DiscoveryResponder::stop()
     if (!d.thread.joinable())
         return;
     d.stopping = true;
-    d.sock.shutdown();  // wakes the wait at once
+    d.port.shutdown();  // wakes the wait at once
     d.thread.join();
-    d.sock.reset();
+    d.port.close();
 }
 
 void DiscoveryResponder::set_fault(DiscoveryFault fault)

@@ -140,4 +140,66 @@ inline Socket connect_from(const sockaddr_in &local, const sockaddr_in &remote,
     return Socket();
 }
 
+// A device's UDP port: its own address and, on a real subnet, the subnet's
+// broadcast address too, since a socket bound to one address never hears
+// datagrams sent to the broadcast address. The device's subnet is taken to
+// be a /24, as the probe's own networks are. Loopback addresses have no
+// broadcast: hosts reach them directly.
+class UdpPort {
+public:
+    bool open(const sockaddr_in &local)
+    {
+        unicast_ = bound_udp(local);
+        if (!unicast_.valid())
+            return false;
+        if ((ntohl(local.sin_addr.s_addr) >> 24) != 127) {
+            sockaddr_in broadcast = local;
+            broadcast.sin_addr.s_addr = htonl(ntohl(local.sin_addr.s_addr) | 0xFF);
+            broadcast_ = bound_udp(broadcast);
+            if (!broadcast_.valid())
+                return false;
+        }
+        return true;
+    }
+
+    // The descriptor with a datagram waiting, or -1 when none came in time.
+    int wait(int timeout_ms) const
+    {
+        pollfd p[2] = {{unicast_.fd(), POLLIN, 0}, {broadcast_.fd(), POLLIN, 0}};
+        if (::poll(p, broadcast_.valid() ? 2 : 1, timeout_ms) <= 0)
+            return -1;
+        return (p[0].revents & POLLIN) ? p[0].fd : (p[1].revents & POLLIN) ? p[1].fd : -1;
+    }
+
+    // Answers go out from the device's own address.
+    int reply_fd() const { return unicast_.fd(); }
+
+    void shutdown() const
+    {
+        unicast_.shutdown();
+        broadcast_.shutdown();
+    }
+
+    void close()
+    {
+        unicast_.reset();
+        broadcast_.reset();
+    }
+
+private:
+    // Several devices and hosts share these ports, each on its own address.
+    static Socket bound_udp(const sockaddr_in &address)
+    {
+        Socket sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        const int on = 1;
+        if (!sock.valid() || setsockopt(sock.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+            ::bind(sock.fd(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+            return Socket();
+        return sock;
+    }
+
+    Socket unicast_;
+    Socket broadcast_;
+};
+
 }  // namespace probesim::net

@@ -126,7 +126,7 @@ struct SmartConfigListener::Impl {
     std::vector<SmartConfigTexts> decoded;
 
     std::atomic<bool> stopping{false};
-    net::Socket sock;
+    net::UdpPort port;
     std::thread thread;
 
     void listen();
@@ -137,10 +137,11 @@ void SmartConfigListener::Impl::listen()
     SmartConfigDecoder decoder;
     uint8_t byte = 0;
     while (!stopping) {
-        if (!net::wait_readable(sock.fd(), net::kPollSliceMs) || stopping)
+        const int fd = port.wait(net::kPollSliceMs);
+        if (fd < 0 || stopping)
             continue;
         // Only the length carries anything: MSG_TRUNC reports it whole.
-        const ssize_t length = ::recv(sock.fd(), &byte, 1, MSG_DONTWAIT | MSG_TRUNC);
+        const ssize_t length = ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC);
         if (length < 0)
             continue;
         auto texts = decoder.feed(static_cast<int>(length));
@@ -168,13 +169,10 @@ bool SmartConfigListener::start(const std::string &address, uint16_t port)
     local.sin_port = htons(port);
     if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
         return false;
-    net::Socket sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const int on = 1;
-    // The sending host binds the same port on every address.
-    if (!sock.valid() || setsockopt(sock.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::bind(sock.fd(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+    if (!d.port.open(local)) {
+        d.port.close();
         return false;
-    d.sock = std::move(sock);
+    }
     d.stopping = false;
     d.thread = std::thread([&d] { d.listen(); });
     return true;
@@ -186,9 +184,9 @@ void SmartConfigListener::stop()
     if (!d.thread.joinable())
         return;
     d.stopping = true;
-    d.sock.shutdown();  // wakes the wait at once
+    d.port.shutdown();  // wakes the wait at once
     d.thread.join();
-    d.sock.reset();
+    d.port.close();
 }
 
 std::vector<SmartConfigTexts> SmartConfigListener::decoded() const
