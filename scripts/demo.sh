@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts the probe simulator on loopback
-# and reads the simulated probe through the SDK.
+# and uses the simulated probe through the SDK: identity, live video, a still.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
+# Loopback only: the device and broadcast addresses are never reached.
 export KELVO_QRN_ADDRESS=${KELVO_QRN_ADDRESS:-127.0.0.1}
 export KELVO_ML_ADDRESS=${KELVO_ML_ADDRESS:-127.0.0.2}
-export QRN_BCAST_ADDRS=${QRN_BCAST_ADDRS:-127.255.255.255}
-build/tools/probe_sim/qrn-probe-sim --listen "$KELVO_QRN_ADDRESS:34674" &
+export QRN_BCAST_ADDRS=$KELVO_QRN_ADDRESS
+build/tools/probe_sim/qrn-probe-sim --listen "$KELVO_QRN_ADDRESS:34674" --discovery &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
+ready=0
 for _ in $(seq 50); do
-  build/tools/examples/qrn-hello "$KELVO_QRN_ADDRESS" && exit 0
+  if build/tools/examples/qrn-hello "$KELVO_QRN_ADDRESS"; then ready=1; break; fi
   sleep 0.1
 done
-exit 1
+[ "$ready" = 1 ] || exit 1
+build/tools/qrn/qrn scan --once
+build/tools/qrn/qrn info "$KELVO_QRN_ADDRESS"
+build/tools/qrn/qrn stream "$KELVO_QRN_ADDRESS" --seconds 3
+build/tools/qrn/qrn snapshot "$KELVO_QRN_ADDRESS" build/end-face.jpg
+echo "still picture written to build/end-face.jpg"

@@ -321,12 +321,16 @@ int main(int argc, char **argv)
         std::cerr << "qrn-probe-sim: cannot listen on " << endpoint << "\n";
         return EXIT_FAILURE;
     }
-    std::cout << "qrn-probe-sim: listening on " << endpoint << std::endl;
-    if (options->discovery && !simulator.start_discovery()) {
+    // Discovery answers with the same identity the commands report.
+    probesim::DiscoveryModel identity;
+    identity.id = simulator.model().device_id;
+    identity.alias = simulator.model().alias;
+    if (options->discovery && !simulator.start_discovery(identity)) {
         std::cerr << "qrn-probe-sim: cannot answer discovery on " << options->address << ":"
                   << probesim::kDiscoveryPort << "\n";
         return EXIT_FAILURE;
     }
+    std::cout << "qrn-probe-sim: listening on " << endpoint << std::endl;
     probesim::SmartConfigListener smartconfig;
     if (options->smartconfig_listen && !smartconfig.start(options->address)) {
         std::cerr << "qrn-probe-sim: cannot listen for SmartConfig on " << options->address << ":"
