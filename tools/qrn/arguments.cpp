@@ -10,16 +10,16 @@ namespace qrn {
 
 namespace {
 
-const OptionSpec *find_option(const std::vector<OptionSpec> &options, const std::string &name)
+const OptionRule *find_option(const std::vector<OptionRule> &options, const std::string &name)
 {
     const auto found =
-        std::find_if(options.begin(), options.end(), [&](const OptionSpec &spec) { return spec.name == name; });
+        std::find_if(options.begin(), options.end(), [&](const OptionRule &rule) { return rule.name == name; });
     return found == options.end() ? nullptr : &*found;
 }
 
 }  // namespace
 
-Arguments Arguments::parse(const std::vector<std::string> &words, const std::vector<OptionSpec> &options)
+Arguments Arguments::parse(const std::vector<std::string> &words, const std::vector<OptionRule> &options)
 {
     Arguments parsed;
     bool options_ended = false;
@@ -35,13 +35,13 @@ Arguments Arguments::parse(const std::vector<std::string> &words, const std::vec
         }
         const auto equals = word.find('=');
         const std::string name = word.substr(0, equals);
-        const OptionSpec *spec = find_option(options, name);
-        if (!spec)
+        const OptionRule *rule = find_option(options, name);
+        if (!rule)
             throw UsageError("unknown option '" + name + "'");
         if (parsed.options_.count(name))
             throw UsageError(name + " given twice");
         std::string value;
-        if (!spec->takes_value) {
+        if (!rule->takes_value) {
             if (equals != std::string::npos)
                 throw UsageError(name + " takes no value");
         } else if (equals != std::string::npos) {

@@ -8,7 +8,7 @@
 
 namespace qrn {
 
-struct OptionSpec {
+struct OptionRule {
     std::string name;  // with its dashes: "--port"
     bool takes_value;
 };
@@ -17,7 +17,7 @@ class Arguments {
 public:
     // Accepts "--name value", "--name=value" and "--" before operands that
     // start with a dash. Throws UsageError for anything else.
-    static Arguments parse(const std::vector<std::string> &words, const std::vector<OptionSpec> &options);
+    static Arguments parse(const std::vector<std::string> &words, const std::vector<OptionRule> &options);
 
     bool has(const std::string &option) const;
     std::optional<std::string> value(const std::string &option) const;

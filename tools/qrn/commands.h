@@ -12,7 +12,7 @@ struct Command {
     const char *name;
     const char *summary;  // one line in `qrn --help`
     std::string usage;    // the text of `qrn NAME --help`
-    std::vector<OptionSpec> options;
+    std::vector<OptionRule> options;
     int (*run)(const Arguments &arguments);  // returns the exit code
 };
 

@@ -8,7 +8,7 @@
 
 namespace qrn {
 
-const std::vector<OptionSpec> kEndpointOptions = {{"--port", true}, {"--access", true}};
+const std::vector<OptionRule> kEndpointOptions = {{"--port", true}, {"--access", true}};
 
 Endpoint endpoint_from(const Arguments &arguments, size_t index)
 {

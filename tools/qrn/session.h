@@ -16,7 +16,7 @@ struct Endpoint {
 };
 
 // --port and --access, shared by every command that connects.
-extern const std::vector<OptionSpec> kEndpointOptions;
+extern const std::vector<OptionRule> kEndpointOptions;
 constexpr const char *kEndpointHelp =
     "  --port N           command port of the module (default 34674)\n"
     "  --access STRING    access string for the login\n";

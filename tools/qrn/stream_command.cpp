@@ -174,8 +174,8 @@ int run(const Arguments &arguments)
 
 const Command &stream_command()
 {
-    static std::vector<OptionSpec> options = [] {
-        std::vector<OptionSpec> all = kEndpointOptions;
+    static std::vector<OptionRule> options = [] {
+        std::vector<OptionRule> all = kEndpointOptions;
         all.push_back({"--seconds", true});
         return all;
     }();
