@@ -55,10 +55,15 @@ int quarn_queue_putElem(quarn_queue *queue, void *element, int size, int tag);
 // Removes the oldest element. Returns 0, or -1 when the queue is empty.
 int quarn_queue_getElem(quarn_queue *queue, void **element_out, int *size_out, int *tag_out);
 int quarn_queue_getElemCount(quarn_queue *queue);
+int quarn_queue_getMaxElements(quarn_queue *queue);
 // Removes every element and frees it with free().
 void quarn_queue_clean(quarn_queue *queue);
 int quarn_queue_setElemNumber(quarn_queue *queue, int max_elements);
 void quarn_queue_destroy(quarn_queue *queue);
+
+// ---- heap -----------------------------------------------------------------
+// How many bytes a block from malloc can hold: at least what was asked for.
+size_t quarn_heap_block_size(void *block);
 
 // ---- TCP ------------------------------------------------------------------
 struct quarn_timeval {
@@ -91,6 +96,9 @@ int quarn_tcp_recv_timeout(int socket, void *buffer, int length, quarn_timeval *
 // only when nothing is. Returns the byte count, 0 when the peer closed, -1
 // on error, -2 on time-out.
 int quarn_tcp_recv_some(int socket, void *buffer, int length, int timeout_ms);
+// As quarn_tcp_recv_some, but bytes beyond length go on into spill, so the
+// caller gets the data it wants in place and what follows in the same call.
+int quarn_tcp_recv_split(int socket, void *buffer, int length, void *spill, int spill_length, int timeout_ms);
 int quarn_tcp_setrecvtimeout(int socket, int seconds, int microseconds);
 int quarn_tcp_setkeepalive(int socket, int enable, int idle_s, int interval_s, int count);
 // Wakes every thread blocked on the socket; the descriptor stays open.

@@ -86,6 +86,14 @@ void quarn_queue_clean(quarn_queue *queue)
     queue->entries.clear();
 }
 
+int quarn_queue_getMaxElements(quarn_queue *queue)
+{
+    if (!queue)
+        return 0;
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    return static_cast<int>(queue->max_elements);
+}
+
 int quarn_queue_setElemNumber(quarn_queue *queue, int max_elements)
 {
     if (!queue || max_elements <= 0)

@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -186,16 +187,27 @@ int quarn_tcp_recv_timeout(int socket, void *buffer, int length, quarn_timeval *
 
 int quarn_tcp_recv_some(int socket, void *buffer, int length, int timeout_ms)
 {
+    return quarn_tcp_recv_split(socket, buffer, length, nullptr, 0, timeout_ms);
+}
+
+int quarn_tcp_recv_split(int socket, void *buffer, int length, void *spill, int spill_length, int timeout_ms)
+{
     if (length <= 0)
         return 0;
+    iovec parts[2] = {{buffer, static_cast<size_t>(length)}, {spill, static_cast<size_t>(spill_length)}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = spill && spill_length > 0 ? 2 : 1;
     for (;;) {
-        const ssize_t got = recv(socket, buffer, static_cast<size_t>(length), MSG_DONTWAIT);
+        const ssize_t got = recvmsg(socket, &message, MSG_DONTWAIT);
         if (got >= 0)
             return static_cast<int>(got);
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return -1;
+        if (timeout_ms <= 0)
+            return QUARN_TIMEOUT;
         const int ready = wait_ready(socket, POLLIN, timeout_ms);
         if (ready <= 0)
             return ready == 0 ? QUARN_TIMEOUT : -1;

@@ -58,6 +58,7 @@ void teardown(void *argument)
     quarn_thread_destroy(session->receive_thread);
     session->receive_thread = nullptr;
     close_stream_sockets(session);
+    session->spare_elements.clear();
     session_slot_release(static_cast<int>(static_cast<uint32_t>(request.handle) - kHandleBase));
 }
 

@@ -18,19 +18,23 @@ int drop_rest(FrameAssembly &frame, uint32_t length, StreamSocketReader &reader)
 }
 
 // The frame header is complete: make the element the data goes into.
-bool start_element(FrameAssembly &frame)
+bool start_element(FrameAssembly &frame, SpareElements &spares)
 {
     const uint32_t data_length = get_u32le(frame.frame_header + 24);
     if (data_length > kMaxFramePayload - kFrameHeaderSize)
         return false;
     frame.expected = kFrameHeaderSize + data_length;
-    frame.element = allocate_frame_element(frame.frame_header, &frame.room_for_tables);
-    return frame.element != nullptr;
+    void *block = spares.take(frame_element_size(frame.frame_header, &frame.room_for_tables));
+    if (!block)
+        return false;
+    frame.element = start_frame_element(block, frame.frame_header);
+    return true;
 }
 
 }  // namespace
 
-int append_frame_fragment(FrameAssembly &frame, const StreamHeader &header, StreamSocketReader &reader)
+int append_frame_fragment(FrameAssembly &frame, const StreamHeader &header, StreamSocketReader &reader,
+                          SpareElements &spares)
 {
     if (header.fragment_index == 0)
         reset_frame(frame);  // a first fragment starts a new frame, whatever came before
@@ -45,7 +49,7 @@ int append_frame_fragment(FrameAssembly &frame, const StreamHeader &header, Stre
             return result;
         frame.fill += part;
         left -= part;
-        if (frame.fill == kFrameHeaderSize && !start_element(frame))
+        if (frame.fill == kFrameHeaderSize && !start_element(frame, spares))
             return drop_rest(frame, left, reader);
     }
     if (left == 0)

@@ -15,9 +15,11 @@ void receive_loop(void *argument)
     const uint32_t token = session->token;
     StreamAssembly &a = session->stream;
     a.partial_read = 0;
+    a.pending_wake.bind(session->data_ready);
     a.header_held = 0;
     while (session->receive_running && session->token == token) {
         if (!session->data_channel_up) {
+            a.pending_wake.post();
             if (!accept_stream(session) && session->listen_socket < 0)
                 return;  // nothing can connect any more
             continue;
@@ -25,8 +27,7 @@ void receive_loop(void *argument)
         uint8_t type = 0;
         const int result = read_stream_packet(session, &type);
         if (result == QRN_OK) {
-            if (deliver_stream_packet(session, type) >= 0)
-                quarn_cond_post(session->data_ready);
+            deliver_stream_packet(session, type);
             continue;
         }
         if (!context_in_use(session))

@@ -7,7 +7,9 @@
 #include <mutex>
 #include <vector>
 
+#include "pending_wake.h"
 #include "qrn_base.h"
+#include "spare_elements.h"
 
 constexpr uint32_t kContextTag = 0x19880328;
 constexpr int kAddressKindIp = 1;
@@ -38,7 +40,7 @@ constexpr int kSerialBufferSize = 10240;
 constexpr int kParamChangeAreaSize = 10240;
 constexpr int kLastResponseSize = 4096;
 constexpr int kStreamHeaderBufferSize = 512;
-constexpr int kReadAheadSize = 256 * 1024;
+constexpr int kReadAheadSize = 16 * 1024;
 
 struct FrameElement;
 
@@ -70,11 +72,12 @@ struct StreamAssembly {
     uint32_t param_change_length = 0;
     uint32_t last_response_length = 0;
     uint8_t last_response[kLastResponseSize] = {};
-    // Bytes received from the data socket but not yet consumed: reading in
-    // large pieces keeps the system calls per packet low.
+    // Bytes received from the data socket but not yet consumed: headers and
+    // small packets are read many at a time.
     std::vector<uint8_t> read_ahead = std::vector<uint8_t>(kReadAheadSize);
     uint32_t ahead_begin = 0;
     uint32_t ahead_end = 0;
+    PendingWake pending_wake;
 };
 
 // The video stream's running state and its rate figures. Only the receive
@@ -171,6 +174,7 @@ struct SessionContext {
     DeviceInformation device_info;
 
     StreamAssembly stream;
+    SpareElements spare_elements;  // shared by the receive thread and the release calls
     VideoStreamState video;
     VideoCache video_cache;
     H264Cache h264_cache;

@@ -101,6 +101,7 @@ void reset_context(SessionContext *context)
     context->peer_max_frame = 0;
     context->device_info = DeviceInformation();
     reset_stream_assembly(context->stream);
+    context->spare_elements.clear();
     context->video.running = 0;
     context->video.reset_requested = 0;
     context->video.reset_figures();  // the local maximum stays: the video queue keeps its capacity

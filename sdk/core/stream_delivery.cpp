@@ -36,6 +36,15 @@ void count_frame(VideoStreamState &video, uint32_t length)
     }
 }
 
+// Queues one element and lets the poller know, in its own time.
+int hand_over(SessionContext *session, quarn_queue *queue, void *element, int size, int tag)
+{
+    const int result = quarn_queue_putElem(queue, element, size, tag);
+    if (result >= 0)
+        session->stream.pending_wake.delivered(queue);
+    return result;
+}
+
 // False when the frame must be dropped while waiting for a key frame.
 bool passes_key_frame_recovery(SessionContext *session, const FrameHeader &header)
 {
@@ -47,8 +56,11 @@ bool passes_key_frame_recovery(SessionContext *session, const FrameHeader &heade
         video.key_frame_wait = 1;
     }
     if (video.key_frame_wait) {
-        if (!video.key_frame_requested && command_send(session, CMD_FORCE_KEY_FRAME, nullptr, 0) >= 0)
-            video.key_frame_requested = 1;
+        if (!video.key_frame_requested) {
+            session->stream.pending_wake.post();  // the command may wait behind the caller's
+            if (command_send(session, CMD_FORCE_KEY_FRAME, nullptr, 0) >= 0)
+                video.key_frame_requested = 1;
+        }
         return false;
     }
     video.last_sequence = header.sequence;
@@ -67,14 +79,14 @@ int deliver_video(SessionContext *session)
     if (video.reset_requested.exchange(0))
         video.reset_figures();
     if (element->header.format == kFormatH264 && !passes_key_frame_recovery(session, element->header)) {
-        std::free(element);
+        session->spare_elements.give_back(element);
         return -1;
     }
     count_frame(video, element->header.length);
     element->window_frames = video.frames_per_second;
     element->window_bytes = video.bytes_per_second;
     const int size = static_cast<int>(offsetof(FrameElement, data) + element->header.length);
-    return quarn_queue_putElem(session->queues.video, element, size, 0);
+    return hand_over(session, session->queues.video, element, size, 0);
 }
 
 int deliver_picture(SessionContext *session)
@@ -84,17 +96,17 @@ int deliver_picture(SessionContext *session)
     if (!element)
         return -1;
     const int size = static_cast<int>(offsetof(FrameElement, data) + element->header.length);
-    return quarn_queue_putElem(session->queues.picture, element, size, 0);
+    return hand_over(session, session->queues.picture, element, size, 0);
 }
 
 // Copies bytes into a new heap block and queues it; -1 when out of memory.
-int queue_copy(quarn_queue *queue, const uint8_t *bytes, uint32_t length, int tag)
+int queue_copy(SessionContext *session, quarn_queue *queue, const uint8_t *bytes, uint32_t length)
 {
     void *block = std::malloc(length ? length : 1);
     if (!block)
         return -1;
     std::memcpy(block, bytes, length);
-    return quarn_queue_putElem(queue, block, static_cast<int>(length), tag);
+    return hand_over(session, queue, block, static_cast<int>(length), 0);
 }
 
 int deliver_audio(SessionContext *session)
@@ -102,7 +114,7 @@ int deliver_audio(SessionContext *session)
     StreamAssembly &a = session->stream;
     const uint32_t length = a.audio_fill;
     a.audio_fill = 0;
-    return queue_copy(session->queues.audio, a.audio.data(), length, 0);
+    return queue_copy(session, session->queues.audio, a.audio.data(), length);
 }
 
 int deliver_serial(SessionContext *session)
@@ -115,7 +127,7 @@ int deliver_serial(SessionContext *session)
     const uint32_t data_length = length - 4;
     session->serial_received_bytes += data_length;
     session->serial_cache_size += data_length;
-    const int result = queue_copy(session->queues.serial, a.serial.data(), length, 0);
+    const int result = queue_copy(session, session->queues.serial, a.serial.data(), length);
     if (result < 0) {
         session->serial_received_bytes -= data_length;
         session->serial_cache_size -= data_length;
@@ -139,7 +151,7 @@ int deliver_param_change(SessionContext *session)
     const uint32_t kept = length < kLastResponseSize ? length : kLastResponseSize;
     std::memcpy(a.last_response, data, kept);
     a.last_response_length = kept;
-    return quarn_queue_putElem(session->queues.paramchange, nullptr, 0, static_cast<int>(sub_type));
+    return hand_over(session, session->queues.paramchange, nullptr, 0, static_cast<int>(sub_type));
 }
 
 }  // namespace

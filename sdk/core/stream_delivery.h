@@ -5,7 +5,7 @@
 
 #include "session_context.h"
 
-// Hands the completed assembly of this type to its queue and resets the
-// assembly. 0 or more when something was queued (wake the poller), -1 when
-// nothing was.
+// Hands the completed assembly of this type to its queue, resets the
+// assembly and counts the element for the poller's next wake-up. 0 or more
+// when something was queued, -1 when nothing was.
 int deliver_stream_packet(SessionContext *session, uint8_t type);

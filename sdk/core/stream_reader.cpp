@@ -114,7 +114,8 @@ int read_stream_packet(SessionContext *session, uint8_t *type_out)
 
     a.header_held = 1;
     if (header.type == STREAM_VIDEO || header.type == STREAM_PICTURE) {
-        result = append_frame_fragment(header.type == STREAM_VIDEO ? a.video : a.picture, header, reader);
+        result = append_frame_fragment(header.type == STREAM_VIDEO ? a.video : a.picture, header, reader,
+                                       session->spare_elements);
     } else {
         result = append_block_fragment(a, header, reader);
     }

@@ -8,9 +8,13 @@
 
 namespace {
 
-// Large remainders go straight to their destination; small ones through the
-// read-ahead buffer, so one system call serves many headers and fragments.
+// A remainder this large goes straight to its destination; a smaller one
+// through the read-ahead buffer, so one system call serves many headers and
+// small packets.
 constexpr uint32_t kDirectReadThreshold = 8 * 1024;
+// What a direct read takes on into the read-ahead: the next packet's header
+// and the frame header that may open its payload.
+constexpr int kNextHeaderRoom = 64;
 constexpr uint32_t kSkipChunk = 64 * 1024;
 
 using Clock = std::chrono::steady_clock;
@@ -47,18 +51,23 @@ int StreamSocketReader::read(uint8_t *out, uint32_t length)
             continue;
         }
         const bool direct = length >= kDirectReadThreshold;
-        uint8_t *target = direct ? out : a.read_ahead.data();
-        const int capacity = direct ? static_cast<int>(length) : kReadAheadSize;
-        const int got = quarn_tcp_recv_some(socket_, target, capacity, milliseconds_left(deadline));
+        const auto receive = [&](int wait) {
+            return direct ? quarn_tcp_recv_split(socket_, out, static_cast<int>(length), a.read_ahead.data(),
+                                                 kNextHeaderRoom, wait)
+                          : quarn_tcp_recv_some(socket_, a.read_ahead.data(), kReadAheadSize, wait);
+        };
+        int got = receive(0);
+        if (got == QUARN_TIMEOUT) {  // nothing waiting: the poller hears of what came so far
+            a.pending_wake.post();
+            got = receive(milliseconds_left(deadline));
+        }
         if (got <= 0)
             return map_receive_failure(got);
-        if (direct) {
-            out += got;
-            length -= static_cast<uint32_t>(got);
-        } else {
-            a.ahead_begin = 0;
-            a.ahead_end = static_cast<uint32_t>(got);
-        }
+        const uint32_t taken = direct ? std::min(length, static_cast<uint32_t>(got)) : 0;
+        out += taken;
+        length -= taken;
+        a.ahead_begin = 0;
+        a.ahead_end = static_cast<uint32_t>(got) - taken;
     }
     return QRN_OK;
 }

@@ -122,19 +122,23 @@ int QRN_NET_Video_RequestVideoData1(int handle, FrameElement **element, int *rem
     return take_element(session->queues.video, element, remaining);
 }
 
-int QRN_NET_Video_ReleaseVideoData(int, FrameHeader *frame)
+int QRN_NET_Video_ReleaseVideoData(int handle, FrameHeader *frame)
 {
     if (!frame)
         return QRN_ERR_NULL_POINTER;
-    std::free(element_of(frame));
-    return QRN_OK;
+    return QRN_NET_Video_ReleaseVideoData1(handle, element_of(frame));
 }
 
-int QRN_NET_Video_ReleaseVideoData1(int, FrameElement *element)
+int QRN_NET_Video_ReleaseVideoData1(int handle, FrameElement *element)
 {
     if (!element)
         return QRN_ERR_NULL_POINTER;
-    std::free(element);
+    // A live session fills the block again with a later frame; any other
+    // handle (stale, closed, made up) just frees it.
+    if (SessionContext *session = session_lookup(handle))
+        session->spare_elements.give_back(element);
+    else
+        std::free(element);
     return QRN_OK;
 }
 

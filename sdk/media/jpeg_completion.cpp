@@ -104,19 +104,21 @@ const uint8_t *standard_huffman_block()
     return block.data();
 }
 
-FrameElement *allocate_frame_element(const uint8_t *frame_header, bool *room_for_tables)
+size_t frame_element_size(const uint8_t *frame_header, bool *room_for_tables)
 {
     const uint32_t data_length = get_u32le(frame_header + 24);
     const bool room = completion_switch.load(std::memory_order_relaxed) == 1 &&
                       get_u32le(frame_header + 4) == kFormatJpeg;
-    const size_t size = size_t{kElementHeadSize} + kFrameHeaderSize + data_length + (room ? kHuffmanBlockSize : 0);
+    *room_for_tables = room;
+    return size_t{kElementHeadSize} + kFrameHeaderSize + data_length + (room ? kHuffmanBlockSize : 0);
+}
+
+FrameElement *start_frame_element(void *block, const uint8_t *frame_header)
+{
     // Only the rate words are cleared: the frame's bytes overwrite the rest.
-    auto *bytes = static_cast<uint8_t *>(std::malloc(size));
-    if (!bytes)
-        return nullptr;
+    auto *bytes = static_cast<uint8_t *>(block);
     std::memset(bytes, 0, kElementHeadSize);
     std::memcpy(bytes + kElementHeadSize, frame_header, kFrameHeaderSize);
-    *room_for_tables = room;
     return reinterpret_cast<FrameElement *>(bytes);
 }
 
@@ -137,9 +139,10 @@ FrameElement *build_frame_element(const uint8_t *buffer, uint32_t assembled_leng
     if (assembled_length < kFrameHeaderSize || assembled_length - kFrameHeaderSize != get_u32le(buffer + 24))
         return nullptr;
     bool room = false;
-    FrameElement *element = allocate_frame_element(buffer, &room);
-    if (!element)
+    void *block = std::malloc(frame_element_size(buffer, &room));
+    if (!block)
         return nullptr;
+    FrameElement *element = start_frame_element(block, buffer);
     std::memcpy(element->data, buffer + kFrameHeaderSize, assembled_length - kFrameHeaderSize);
     complete_frame_element(element, room);
     return element;

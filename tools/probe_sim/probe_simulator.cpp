@@ -42,6 +42,7 @@ constexpr auto kReconnectWindow = std::chrono::seconds(5);
 constexpr auto kStreamConnectWindow = std::chrono::seconds(3);
 // How long an idle stream waits between looks at its flags and at the host.
 constexpr int kIdleSliceMs = 20;
+constexpr auto kHostCheckInterval = std::chrono::milliseconds(1);
 constexpr size_t kVideoInfoShortSize = 700;
 constexpr uint16_t kGetAlias = 0x8006;
 constexpr size_t kAudioParamsShortSize = 8;
@@ -750,6 +751,7 @@ StreamEnd ProbeSimulator::Impl::stream_until_closed(StreamConnection &s, VideoSe
     HostStreamParser from_host;
     auto next_frame = Clock::now();
     auto next_audio = Clock::now();
+    auto next_host_check = Clock::now();
     bool was_on = false;
     bool audio_was_on = false;
     while (!stopping && !s.close_requested) {
@@ -771,10 +773,15 @@ StreamEnd ProbeSimulator::Impl::stream_until_closed(StreamConnection &s, VideoSe
             wait_ms = 0;
         if (audio_on)
             wait_ms = std::min(wait_ms, ms_until(next_audio, now));
-        std::vector<uint8_t> received;
-        const bool host_closed = link.host_closed(wait_ms, received);
-        if (!take_host_packets(s, link, from_host, received) || host_closed)
-            return StreamEnd::HostClosed;
+        // Flat out, the host side is looked at once a millisecond rather
+        // than before every frame: the frames go out at the sender's pace.
+        if (wait_ms > 0 || now >= next_host_check) {
+            next_host_check = now + kHostCheckInterval;
+            std::vector<uint8_t> received;
+            const bool host_closed = link.host_closed(wait_ms, received);
+            if (!take_host_packets(s, link, from_host, received) || host_closed)
+                return StreamEnd::HostClosed;
+        }
         if (audio_on && Clock::now() >= next_audio) {
             if (!send_audio_block(s, link))
                 return StreamEnd::HostClosed;
