@@ -153,9 +153,9 @@ double median_fps(std::vector<Result> results)
 // load affects both alike; medians are compared.
 int main(int argc, char **argv)
 {
-    const size_t frames = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 50000;
+    const size_t frames = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 90000;
     const std::string address = argc > 2 ? argv[2] : "127.0.0.61";
-    constexpr size_t kRounds = 5;
+    constexpr size_t kRounds = 9;
     probesim::ProbeSimulator sim;
     sim.set_video_format(2, 1280, 960, 30);
     probesim::StreamOptions options;

@@ -25,6 +25,7 @@ TEST(Queue, FullQueueDropsOldestAndKeepsOrder)
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(quarn_queue_putElem(queue, tagged_element(i), sizeof(int), 100 + i), i < 3 ? 0 : 1);
     EXPECT_EQ(quarn_queue_getElemCount(queue), 3);
+    EXPECT_EQ(quarn_queue_getMaxElements(queue), 3);
     for (int expected = 2; expected < 5; ++expected) {
         void *element = nullptr;
         int size = 0, tag = 0;
@@ -81,6 +82,47 @@ TEST(Tcp, ReceiveTimesOutAndCountsTheRecordDown)
     EXPECT_EQ(quarn_tcp_recv_timeout(server, buffer, 8, &timeout), 0) << "peer closed";
     quarn_socket_close(server);
     quarn_socket_close(listener);
+}
+
+// The stream reader's receive: what the caller asked for first, then what
+// follows into the spill, in one call; a zero wait never blocks.
+TEST(Tcp, SplitReceiveFillsTheBufferThenTheSpill)
+{
+    int port = 40100;
+    int listener = -1;
+    while (listener < 0 && port < 40200)
+        listener = quarn_tcp_listenbysockfd(quarn_tcp_bindprot(++port));
+    ASSERT_GE(listener, 0);
+    const int client = quarn_tcp_connect("127.0.0.1", port, 1);
+    ASSERT_GE(client, 0);
+    const int server = quarn_tcp_accept_timeout(listener, nullptr, 1000);
+    ASSERT_GE(server, 0);
+
+    char buffer[8] = {};
+    char spill[64] = {};
+    EXPECT_EQ(quarn_tcp_recv_split(server, buffer, 8, spill, sizeof spill, 0), QUARN_TIMEOUT)
+        << "nothing waiting and no time to wait";
+    ASSERT_EQ(quarn_tcp_send(client, "0123456789abcdefghij", 20), 20);
+    // One small send is one segment on loopback: it arrives whole.
+    EXPECT_EQ(quarn_tcp_recv_split(server, buffer, 8, spill, sizeof spill, 1000), 20);
+    EXPECT_EQ(std::memcmp(buffer, "01234567", 8), 0);
+    EXPECT_EQ(std::memcmp(spill, "89abcdefghij", 12), 0);
+
+    quarn_socket_close(client);
+    EXPECT_EQ(quarn_tcp_recv_split(server, buffer, 8, spill, sizeof spill, 1000), 0) << "peer closed";
+    quarn_socket_close(server);
+    quarn_socket_close(listener);
+}
+
+TEST(Heap, BlockHoldsAtLeastWhatWasAsked)
+{
+    for (size_t size : {size_t{1}, size_t{100}, size_t{4096}, size_t{70000}, size_t{3} << 20}) {
+        void *block = std::malloc(size);
+        ASSERT_NE(block, nullptr);
+        EXPECT_GE(quarn_heap_block_size(block), size);
+        std::free(block);
+    }
+    EXPECT_EQ(quarn_heap_block_size(nullptr), 0u);
 }
 
 TEST(Udp, BroadcastListComesFromTheEnvironment)

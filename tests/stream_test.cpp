@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "session_table.h"
@@ -142,6 +143,69 @@ TEST_F(StreamTest, ThreeFragmentsMakeOneFrameDeliveredAfterTheLast)
     EXPECT_EQ(0, std::memcmp(element->data, data.data(), data.size()));
     EXPECT_EQ(QRN_NET_Video_ReleaseVideoData1(handle, element), 0);
     EXPECT_EQ(QRN_NET_Video_RequestVideoData1(handle, &element, nullptr), QRN_ERR_FAILED) << "delivered once";
+}
+
+// A burst too short to fill half the queue still wakes a waiting poller
+// once it has been read, and every frame arrives, once, in order, with its
+// own bytes.
+TEST_F(StreamTest, BurstOfFramesArrivesWholeAndInOrder)
+{
+    constexpr uint32_t kFrames = 30;
+    std::vector<StreamPacket> burst;
+    for (uint32_t n = 1; n <= kFrames; ++n) {
+        const auto payload = ProbeSimulator::frame_payload(kJpeg, kSmall, n, false, pattern(9000 + 97 * n, n));
+        for (auto &packet : fragments(0, payload, 2))
+            burst.push_back(packet);
+    }
+    bool sent = false;
+    std::thread sender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        sent = running.sim->send_stream_packets(burst);
+    });
+    int flags = 0;
+    EXPECT_EQ(QRN_NET_Poll(handle, &flags, 5000), QRN_OK) << "woken by the burst, not by the time-out";
+    EXPECT_TRUE(flags & POLL_VIDEO);
+    sender.join();
+    ASSERT_TRUE(sent);
+    uint32_t next = 1;
+    while (next <= kFrames && (wait_for(POLL_VIDEO) & POLL_VIDEO)) {
+        FrameElement *element = nullptr;
+        while (QRN_NET_Video_RequestVideoData1(handle, &element, nullptr) == 0) {
+            EXPECT_EQ(element->header.sequence, next);
+            const auto expected = pattern(9000 + 97 * next, static_cast<uint8_t>(next));
+            ASSERT_EQ(element->header.length, expected.size());
+            EXPECT_EQ(0, std::memcmp(element->data, expected.data(), expected.size())) << "frame " << next;
+            QRN_NET_Video_ReleaseVideoData1(handle, element);
+            ++next;
+        }
+    }
+    EXPECT_EQ(next, kFrames + 1);
+}
+
+// Released elements are filled again with later frames: frames that grow and
+// shrink still arrive intact, whichever release call gave the block back.
+TEST_F(StreamTest, FramesOfChangingSizeKeepTheirBytes)
+{
+    const size_t sizes[] = {1000, 64000, 500, 200000, 70000, 3000, 250000};
+    uint32_t sequence = 0;
+    for (size_t size : sizes) {
+        ++sequence;
+        const auto data = pattern(size, static_cast<uint8_t>(sequence));
+        const auto payload = ProbeSimulator::frame_payload(kJpeg, kSmall, sequence, false, data);
+        ASSERT_TRUE(running.sim->send_stream_packets(fragments(0, payload, 3)));
+        ASSERT_TRUE(wait_for(POLL_VIDEO) & POLL_VIDEO) << size;
+        FrameHeader *frame = nullptr;
+        ASSERT_EQ(QRN_NET_Video_RequestVideoData(handle, &frame), 0);
+        ASSERT_EQ(frame->length, data.size());
+        EXPECT_EQ(0, std::memcmp(reinterpret_cast<uint8_t *>(frame) + sizeof(FrameHeader), data.data(), size));
+        if (sequence % 2)
+            EXPECT_EQ(QRN_NET_Video_ReleaseVideoData(handle, frame), 0);
+        else
+            EXPECT_EQ(QRN_NET_Video_ReleaseVideoData1(0x1234, reinterpret_cast<FrameElement *>(
+                                                                  reinterpret_cast<uint8_t *>(frame) - 8)),
+                      0)
+                << "a handle that names no session still frees the element";
+    }
 }
 
 TEST_F(StreamTest, PollReportsEachQueue)

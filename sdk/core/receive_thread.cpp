@@ -30,6 +30,8 @@ void receive_loop(void *argument)
             deliver_stream_packet(session, type);
             continue;
         }
+        if (result != kMoreFragments)
+            a.pending_wake.post();  // whatever comes next, nothing delivered stays unannounced
         if (!context_in_use(session))
             return;
         if (result == QRN_ERR_CLOSED) {
