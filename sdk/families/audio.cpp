@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "byte_order.h"
+#include "command_helpers.h"
 #include "qrn_net.h"
 #include "session_table.h"
 #include "wire_protocol.h"
@@ -43,20 +44,9 @@ int fill_audio_params(SessionContext *session)
     return QRN_OK;
 }
 
-// The session of a handle whose audio parameters are cached; *result says why not.
 SessionContext *filled_audio_session(int handle, const void *out, int *result)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session) {
-        *result = QRN_ERR_INVALID_HANDLE;
-        return nullptr;
-    }
-    if (!out) {
-        *result = QRN_ERR_NULL_POINTER;
-        return nullptr;
-    }
-    *result = fill_audio_params(session);
-    return *result == QRN_OK ? session : nullptr;
+    return filled_session(handle, out, QRN_ERR_NULL_POINTER, fill_audio_params, result);
 }
 
 int get_audio_word(int handle, int *out, AudioWord word)

@@ -31,6 +31,25 @@ inline int query_into(int handle, uint16_t code, void *out, int capacity)
     return command_query(session, code, out, &length);
 }
 
+// The session of a handle once its cached parameter block is filled (fill
+// asks the device the first time); NULL and *result say why not: an unknown
+// handle, a NULL out (null_result) or the fill's failure.
+template <typename Fill>
+SessionContext *filled_session(int handle, const void *out, int null_result, Fill fill, int *result)
+{
+    SessionContext *session = session_lookup(handle);
+    if (!session) {
+        *result = QRN_ERR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if (!out) {
+        *result = null_result;
+        return nullptr;
+    }
+    *result = fill(session);
+    return *result == QRN_OK ? session : nullptr;
+}
+
 inline int send_to(int handle, uint16_t code, const void *payload, int length)
 {
     SessionContext *session = session_lookup(handle);

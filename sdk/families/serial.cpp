@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "command_helpers.h"
 #include "qrn_net.h"
 #include "session_table.h"
 #include "wire_protocol.h"
@@ -50,20 +51,9 @@ int fill_serial_params(SessionContext *session)
     return result;
 }
 
-// The session of a handle whose line settings are cached; *result says why not.
 SessionContext *filled_serial_session(int handle, const void *out, int *result)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session) {
-        *result = QRN_ERR_INVALID_HANDLE;
-        return nullptr;
-    }
-    if (!out) {
-        *result = QRN_ERR_FAILED;
-        return nullptr;
-    }
-    *result = fill_serial_params(session);
-    return *result == QRN_OK ? session : nullptr;
+    return filled_session(handle, out, QRN_ERR_FAILED, fill_serial_params, result);
 }
 
 int get_serial_word(int handle, int *out, SerialWord word)

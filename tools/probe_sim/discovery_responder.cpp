@@ -1,13 +1,11 @@
 #include "discovery_responder.h"
 
-#include "probe_socket.h"
 #include "probe_wire.h"
+#include "udp_service.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 namespace probesim {
 
@@ -59,11 +57,10 @@ struct DiscoveryResponder::Impl {
     std::vector<DiscoveryRequest> requests;
     size_t replies = 0;
 
-    std::atomic<bool> stopping{false};
-    net::UdpPort port;
-    std::thread thread;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(kReceiveBufferSize);
+    net::UdpService service;
 
-    void serve();
+    void take_request(int fd);
     void answer(const sockaddr_in &host);
     template <typename Predicate>
     bool wait(std::chrono::milliseconds timeout, Predicate done) const
@@ -73,33 +70,27 @@ struct DiscoveryResponder::Impl {
     }
 };
 
-void DiscoveryResponder::Impl::serve()
+void DiscoveryResponder::Impl::take_request(int fd)
 {
-    std::vector<uint8_t> buffer(kReceiveBufferSize);
-    while (!stopping) {
-        const int fd = port.wait(net::kPollSliceMs);
-        if (fd < 0 || stopping)
-            continue;
-        sockaddr_in host{};
-        socklen_t host_length = sizeof host;
-        const ssize_t got = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                       reinterpret_cast<sockaddr *>(&host), &host_length);
-        if (got < 0)
-            continue;
-        DiscoveryRequest request;
-        request.when = std::chrono::steady_clock::now();
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &host.sin_addr, text, sizeof text);
-        request.sender = text;
-        request.well_formed = well_formed(buffer.data(), static_cast<size_t>(got));
-        {
-            std::lock_guard<std::mutex> lock(mu);
-            requests.push_back(request);
-        }
-        cv.notify_all();
-        if (has_magic(buffer.data(), static_cast<size_t>(got)))
-            answer(host);
+    sockaddr_in host{};
+    socklen_t host_length = sizeof host;
+    const ssize_t got = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr *>(&host), &host_length);
+    if (got < 0)
+        return;
+    DiscoveryRequest request;
+    request.when = std::chrono::steady_clock::now();
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &host.sin_addr, text, sizeof text);
+    request.sender = text;
+    request.well_formed = well_formed(buffer.data(), static_cast<size_t>(got));
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        requests.push_back(request);
     }
+    cv.notify_all();
+    if (has_magic(buffer.data(), static_cast<size_t>(got)))
+        answer(host);
 }
 
 void DiscoveryResponder::Impl::answer(const sockaddr_in &host)
@@ -119,7 +110,7 @@ void DiscoveryResponder::Impl::answer(const sockaddr_in &host)
             datagrams.push_back(reply_for(other, fault));
     }
     for (const auto &datagram : datagrams)
-        ::sendto(port.reply_fd(), datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&host),
+        ::sendto(service.reply_fd(), datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&host),
                  sizeof host);
     {
         std::lock_guard<std::mutex> lock(mu);
@@ -135,32 +126,10 @@ DiscoveryResponder::~DiscoveryResponder() { stop(); }
 bool DiscoveryResponder::start(const std::string &address, uint16_t port)
 {
     Impl &d = *impl_;
-    if (d.thread.joinable())
-        return false;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
-        return false;
-    if (!d.port.open(local)) {
-        d.port.close();
-        return false;
-    }
-    d.stopping = false;
-    d.thread = std::thread([&d] { d.serve(); });
-    return true;
+    return d.service.start(address, port, [&d](int fd) { d.take_request(fd); });
 }
 
-void DiscoveryResponder::stop()
-{
-    Impl &d = *impl_;
-    if (!d.thread.joinable())
-        return;
-    d.stopping = true;
-    d.port.shutdown();  // wakes the wait at once
-    d.thread.join();
-    d.port.close();
-}
+void DiscoveryResponder::stop() { impl_->service.stop(); }
 
 void DiscoveryResponder::set_fault(DiscoveryFault fault)
 {

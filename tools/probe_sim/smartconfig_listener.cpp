@@ -1,11 +1,9 @@
 #include "smartconfig_listener.h"
 
-#include "probe_socket.h"
+#include "udp_service.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 namespace probesim {
 
@@ -125,34 +123,27 @@ struct SmartConfigListener::Impl {
     mutable std::condition_variable cv;
     std::vector<SmartConfigTexts> decoded;
 
-    std::atomic<bool> stopping{false};
-    net::UdpPort port;
-    std::thread thread;
+    SmartConfigDecoder decoder;  // the service thread's
+    net::UdpService service;
 
-    void listen();
+    void take_datagram(int fd);
 };
 
-void SmartConfigListener::Impl::listen()
+void SmartConfigListener::Impl::take_datagram(int fd)
 {
-    SmartConfigDecoder decoder;
+    // Only the length carries anything: MSG_TRUNC reports it whole.
     uint8_t byte = 0;
-    while (!stopping) {
-        const int fd = port.wait(net::kPollSliceMs);
-        if (fd < 0 || stopping)
-            continue;
-        // Only the length carries anything: MSG_TRUNC reports it whole.
-        const ssize_t length = ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC);
-        if (length < 0)
-            continue;
-        auto texts = decoder.feed(static_cast<int>(length));
-        if (!texts)
-            continue;
-        {
-            std::lock_guard<std::mutex> lock(mu);
-            decoded.push_back(std::move(*texts));
-        }
-        cv.notify_all();
+    const ssize_t length = ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC);
+    if (length < 0)
+        return;
+    auto texts = decoder.feed(static_cast<int>(length));
+    if (!texts)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        decoded.push_back(std::move(*texts));
     }
+    cv.notify_all();
 }
 
 SmartConfigListener::SmartConfigListener() : impl_(std::make_unique<Impl>()) {}
@@ -162,31 +153,13 @@ SmartConfigListener::~SmartConfigListener() { stop(); }
 bool SmartConfigListener::start(const std::string &address, uint16_t port)
 {
     Impl &d = *impl_;
-    if (d.thread.joinable())
-        return false;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
-        return false;
-    if (!d.port.open(local)) {
-        d.port.close();
-        return false;
-    }
-    d.stopping = false;
-    d.thread = std::thread([&d] { d.listen(); });
-    return true;
+    return d.service.start(address, port, [&d](int fd) { d.take_datagram(fd); });
 }
 
 void SmartConfigListener::stop()
 {
-    Impl &d = *impl_;
-    if (!d.thread.joinable())
-        return;
-    d.stopping = true;
-    d.port.shutdown();  // wakes the wait at once
-    d.thread.join();
-    d.port.close();
+    impl_->service.stop();
+    impl_->decoder = SmartConfigDecoder();  // a later start hears a sequence from its beginning
 }
 
 std::vector<SmartConfigTexts> SmartConfigListener::decoded() const
