@@ -64,7 +64,7 @@ int fill_device_info(SessionContext *session)
 }
 
 // The session of a handle whose information cache is filled; *result says why not.
-SessionContext *filled_session(int handle, int *result)
+SessionContext *filled_device_session(int handle, int *result)
 {
     SessionContext *session = session_lookup(handle);
     if (!session) {
@@ -99,7 +99,7 @@ int QRN_NET_GetMac(int handle, uint8_t *out)
     if (!out)
         return QRN_ERR_NULL_POINTER;
     int result = QRN_OK;
-    SessionContext *session = filled_session(handle, &result);
+    SessionContext *session = filled_device_session(handle, &result);
     if (!session)
         return result;
     std::lock_guard<std::mutex> guard(session->cache_mutex);
@@ -112,7 +112,7 @@ int QRN_NET_Device_GetId(int handle, int *id)
     if (!id)
         return QRN_ERR_FAILED;
     int result = QRN_OK;
-    SessionContext *session = filled_session(handle, &result);
+    SessionContext *session = filled_device_session(handle, &result);
     if (!session)
         return result;
     std::lock_guard<std::mutex> guard(session->cache_mutex);
@@ -125,7 +125,7 @@ int QRN_NET_Device_GetAlias(int handle, char *alias)
     if (!alias)
         return QRN_ERR_NULL_POINTER;
     int result = QRN_OK;
-    SessionContext *session = filled_session(handle, &result);
+    SessionContext *session = filled_device_session(handle, &result);
     if (!session)
         return result;
     std::lock_guard<std::mutex> guard(session->cache_mutex);
@@ -138,7 +138,7 @@ int QRN_NET_GetDeviceInfo(int handle, DeviceInfo *out)
     if (!out)
         return QRN_ERR_NULL_POINTER;
     int result = QRN_OK;
-    SessionContext *session = filled_session(handle, &result);
+    SessionContext *session = filled_device_session(handle, &result);
     if (!session)
         return result;
     DeviceInfo info{};
