@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "plain_stream_sender.h"
 #include "probe_simulator.h"
 #include "qrn_net.h"
 
@@ -97,8 +98,8 @@ private:
     size_t total_frames_ = 0;
 };
 
-// The same frames read by a socket that does nothing else.
-Result through_plain_socket(probesim::ProbeSimulator &sim, const std::string &address, size_t frames)
+// The same frames, from the same sender code, read by a socket that does nothing else.
+Result through_plain_socket(const PlainStream &stream, const std::string &address, size_t frames)
 {
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -111,7 +112,7 @@ Result through_plain_socket(probesim::ProbeSimulator &sim, const std::string &ad
         std::exit(1);
     }
     uint64_t sent = 0;
-    std::thread sender([&] { sent = sim.stream_frames_to(address, ntohs(addr.sin_port), frames); });
+    std::thread sender([&] { sent = stream_frames_to(address, ntohs(addr.sin_port), frames, stream); });
     const int connection = accept(listener, nullptr, nullptr);
     std::vector<char> buffer(1 << 20);
     Result result;
@@ -162,6 +163,10 @@ int main(int argc, char **argv)
     options.unlimited_rate = true;
     options.distinct_frames = 30;
     sim.set_stream_options(options);
+    // The plain socket gets the same stream as the SDK's session.
+    probesim::VideoModel video;
+    video.set_format(2, 1280, 960, 30);
+    const PlainStream plain{sim.state().model.token, video.settings(), options};
     if (!sim.start(address)) {
         std::fprintf(stderr, "simulator cannot listen on %s\n", address.c_str());
         return 1;
@@ -172,7 +177,7 @@ int main(int argc, char **argv)
     std::vector<Result> plain_rounds;
     std::vector<Result> sdk_rounds;
     for (size_t round = 0; round < kRounds; ++round) {
-        plain_rounds.push_back(through_plain_socket(sim, address, frames / kRounds));
+        plain_rounds.push_back(through_plain_socket(plain, address, frames / kRounds));
         sdk_rounds.push_back(sdk.read(frames / kRounds));
         report("plain socket", plain_rounds.back());
         report("SDK", sdk_rounds.back());

@@ -147,7 +147,7 @@ TEST_F(AudioTest, SettersFailForAnyHandleAndSendNothing)
 
 TEST_F(AudioTest, BeginStreamsTheToneUntilEnd)
 {
-    EXPECT_EQ(sim().audio_blocks_sent(), 0u) << "no audio before Begin";
+    EXPECT_EQ(sim().state().audio_blocks_sent, 0u) << "no audio before Begin";
     ASSERT_EQ(QRN_NET_Audio_Begin(handle), QRN_OK);
     EXPECT_EQ(QRN_NET_Audio_Begin(handle), QRN_OK) << "already running";
     EXPECT_EQ(count_code(sim(), kAudioBegin), 1u) << "a running stream is not started twice";
@@ -162,8 +162,9 @@ TEST_F(AudioTest, BeginStreamsTheToneUntilEnd)
     EXPECT_EQ(QRN_NET_Audio_End(handle), QRN_ERR_FAILED) << "stopped";
     // A block already on its way may still arrive; a stream going on would
     // bring several more in this time.
-    const size_t sent = sim().audio_blocks_sent();
-    EXPECT_FALSE(sim().wait_for_audio_blocks(sent + 3, std::chrono::milliseconds(300)));
+    const size_t sent = sim().state().audio_blocks_sent;
+    EXPECT_FALSE(sim().wait_until([&](const auto &s) { return s.audio_blocks_sent >= sent + 3; },
+                                  std::chrono::milliseconds(300)));
 }
 
 TEST_F(AudioTest, BeginDropsBlocksQueuedBefore)
@@ -193,8 +194,8 @@ TEST_F(AudioTest, EndAndSendBeforeBeginFail)
     ASSERT_EQ(QRN_NET_Audio_Begin(handle), QRN_OK);
     const std::vector<uint8_t> later = host_block(2, 4);
     ASSERT_EQ(QRN_NET_Audio_SendData(handle, later.data(), 4), QRN_OK);
-    ASSERT_TRUE(eventually([&] { return sim().last_host_audio() == later; }));
-    EXPECT_EQ(sim().host_audio_blocks(), 1u);
+    ASSERT_TRUE(sim().wait_until([&](const auto &s) { return s.last_host_audio == later; }, kStreamWait));
+    EXPECT_EQ(sim().state().host_audio_blocks, 1u);
 }
 
 TEST_F(AudioTest, SentAudioReachesTheDeviceIntact)
@@ -203,15 +204,15 @@ TEST_F(AudioTest, SentAudioReachesTheDeviceIntact)
     const std::vector<uint8_t> first = host_block(3);
     const std::vector<uint8_t> second = host_block(4);
     ASSERT_EQ(QRN_NET_Audio_SendData(handle, first.data(), kBlockCodes), QRN_OK);
-    ASSERT_TRUE(sim().wait_for_host_audio(1, kStreamWait));
-    EXPECT_EQ(sim().last_host_audio(), first);
+    ASSERT_TRUE(sim().wait_until([&](const auto &s) { return s.host_audio_blocks >= 1; }, kStreamWait));
+    EXPECT_EQ(sim().state().last_host_audio, first);
 
     // Refused sends put nothing on the stream: the next block is the second.
     EXPECT_EQ(QRN_NET_Audio_SendData(handle, nullptr, kBlockCodes), QRN_ERR_NULL_POINTER);
     EXPECT_EQ(QRN_NET_Audio_SendData(handle, second.data(), -1), QRN_ERR_NULL_POINTER);
     ASSERT_EQ(QRN_NET_Audio_SendData(handle, second.data(), kBlockCodes), QRN_OK);
-    ASSERT_TRUE(eventually([&] { return sim().last_host_audio() == second; }));
-    EXPECT_EQ(sim().host_audio_blocks(), 2u);
+    ASSERT_TRUE(sim().wait_until([&](const auto &s) { return s.last_host_audio == second; }, kStreamWait));
+    EXPECT_EQ(sim().state().host_audio_blocks, 2u);
 }
 
 TEST_F(AudioTest, FailedBeginLeavesAudioStopped)

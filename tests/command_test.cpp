@@ -29,11 +29,11 @@ TEST_F(CommandTest, GetCompanyReturnsTheDeviceName)
 {
     char company[QRN_NET_COMPANY_SIZE];
     ASSERT_EQ(QRN_NET_GetCompany(handle, company), 0);
-    EXPECT_EQ(std::string(company), running.sim->model().company);
+    EXPECT_EQ(std::string(company), running.sim->state().model.company);
     const auto packets = running.sim->packets();
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].code, 0x000C);
-    EXPECT_EQ(packets[0].token, running.sim->model().token) << "every later packet carries the token";
+    EXPECT_EQ(packets[0].token, running.sim->state().model.token) << "every later packet carries the token";
 }
 
 TEST_F(CommandTest, SetEncryptSendsStringWithTerminator)

@@ -279,7 +279,7 @@ TEST(DeviceIdentity, SetAliasSendsTheTextWithItsNulAndKeepsTheCache)
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].code, kSetAlias);
     EXPECT_EQ(packets[0].payload, text_bytes("cam"));
-    EXPECT_EQ(probe.sim().alias(), "cam");
+    EXPECT_EQ(probe.sim().state().alias, "cam");
     char alias[20];
     ASSERT_EQ(QRN_NET_Device_GetAlias(probe.handle, alias), 0);
     EXPECT_STREQ(alias, "cam");
@@ -308,7 +308,7 @@ TEST(DeviceIdentity, SetIdSendsTheWordAndKeepsTheCache)
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].code, kSetId);
     EXPECT_EQ(packets[0].payload, le32_bytes(0xCAFEF00Du));
-    EXPECT_EQ(probe.sim().device_id(), 0xCAFEF00Du);
+    EXPECT_EQ(probe.sim().state().device_id, 0xCAFEF00Du);
     int id = 0;
     ASSERT_EQ(QRN_NET_Device_GetId(probe.handle, &id), 0);
     EXPECT_EQ(static_cast<uint32_t>(id), 0xCAFEF00Du);
@@ -321,16 +321,18 @@ TEST(DeviceRestart, RebootIsNotAwaitedAndDropsTheStream)
 {
     ProbeSession probe;
     ASSERT_EQ(probe.connected, 0);
-    ASSERT_TRUE(probe.sim().wait_for_stream_connections(1, std::chrono::seconds(3)));
+    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 1; },
+                                       std::chrono::seconds(3)));
     ASSERT_EQ(QRN_NET_Device_Reboot(probe.handle), 0);
-    ASSERT_TRUE(probe.sim().wait_for_reboots(1, std::chrono::seconds(3)));
+    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.reboots + s.resets >= 1; },
+                                       std::chrono::seconds(3)));
     EXPECT_TRUE(wait_until_closed(probe.handle));
     const auto packets = probe.sent();
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].code, kReboot);
     EXPECT_TRUE(packets[0].payload.empty());
-    EXPECT_EQ(probe.sim().reboots(), 1u);
-    EXPECT_EQ(probe.sim().resets(), 0u);
+    EXPECT_EQ(probe.sim().state().reboots, 1u);
+    EXPECT_EQ(probe.sim().state().resets, 0u);
 }
 
 TEST(DeviceRestart, ResetDropsTheStreamAndRestoresTheDefaults)
@@ -338,19 +340,21 @@ TEST(DeviceRestart, ResetDropsTheStreamAndRestoresTheDefaults)
     const DeviceModel model;
     ProbeSession probe(model);
     ASSERT_EQ(probe.connected, 0);
-    ASSERT_TRUE(probe.sim().wait_for_stream_connections(1, std::chrono::seconds(3)));
+    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 1; },
+                                       std::chrono::seconds(3)));
     ASSERT_EQ(QRN_NET_Device_SetAlias(probe.handle, "cam"), 0);
     ASSERT_EQ(QRN_NET_Wireless_SetApChn(probe.handle, 11), 0);
     ASSERT_EQ(QRN_NET_Gpio_SetStatus(probe.handle, GpioEntry{0, 0, 0x7F}), 0);
 
     ASSERT_EQ(QRN_NET_Device_Reset(probe.handle), 0);
-    ASSERT_TRUE(probe.sim().wait_for_reboots(1, std::chrono::seconds(3)));
+    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.reboots + s.resets >= 1; },
+                                       std::chrono::seconds(3)));
     EXPECT_TRUE(wait_until_closed(probe.handle));
     EXPECT_EQ(probe.sent().back().code, kReset);
-    EXPECT_EQ(probe.sim().resets(), 1u);
-    EXPECT_EQ(probe.sim().alias(), model.alias);
-    EXPECT_EQ(probe.sim().wireless().ap_channel, model.wireless.ap_channel);
-    EXPECT_EQ(probe.sim().gpio_pins()[0].level, model.gpio_pins[0].level);
+    EXPECT_EQ(probe.sim().state().resets, 1u);
+    EXPECT_EQ(probe.sim().state().alias, model.alias);
+    EXPECT_EQ(probe.sim().state().wireless.ap_channel, model.wireless.ap_channel);
+    EXPECT_EQ(probe.sim().state().gpio_pins[0].level, model.gpio_pins[0].level);
 
     // The next session meets the probe as it left the factory.
     ASSERT_TRUE(disconnect_and_wait(probe.handle));
@@ -369,7 +373,7 @@ TEST(SystemTime, ReadsAndSetsTheDeviceClock)
     uint8_t time[8] = {};
     ASSERT_EQ(QRN_NET_GetSystemTime(probe.handle, time), 0);
     const uint64_t read = le64(time);
-    const uint64_t after = probe.sim().clock_seconds();
+    const uint64_t after = probe.sim().state().clock_seconds;
     EXPECT_LE(read, after);
     EXPECT_GE(read + 2, after);
 
@@ -381,8 +385,8 @@ TEST(SystemTime, ReadsAndSetsTheDeviceClock)
     ASSERT_EQ(packets.size(), 2u);
     EXPECT_EQ(packets[1].code, kSetClock);
     EXPECT_EQ(packets[1].payload, Bytes(time, time + 8));
-    EXPECT_GE(probe.sim().clock_seconds(), set);
-    EXPECT_LE(probe.sim().clock_seconds(), set + 2);
+    EXPECT_GE(probe.sim().state().clock_seconds, set);
+    EXPECT_LE(probe.sim().state().clock_seconds, set + 2);
 }
 
 TEST(SystemTime, LongerAnswerIsRefusedAndLeavesTheBuffer)
@@ -409,7 +413,7 @@ TEST(ControlText, PrintsItsLineAndSendsTheTextWithItsNul)
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].code, kControlText);
     EXPECT_EQ(packets[0].payload, text_bytes("abc"));
-    EXPECT_EQ(probe.sim().control_texts(), std::vector<std::string>{"abc"});
+    EXPECT_EQ(probe.sim().state().control_texts, std::vector<std::string>{"abc"});
 
     const std::string longest(1007, 'x');  // with its NUL exactly one command
     ::testing::internal::CaptureStdout();
@@ -426,7 +430,7 @@ TEST(GpioOldGeneration, FiveLevelsBecomeAFivePinTable)
 {
     ProbeSession probe;  // protocol 1.2.3
     ASSERT_EQ(probe.connected, 0);
-    const std::vector<GpioPin> pins = probe.sim().gpio_pins();
+    const std::vector<GpioPin> pins = probe.sim().state().gpio_pins;
     ASSERT_EQ(pins.size(), 5u);
     GpioTable table;
     std::memset(&table, 0xEE, sizeof table);
@@ -456,7 +460,7 @@ TEST(GpioOldGeneration, PinsAreSetAsWords)
     ASSERT_EQ(packets.size(), 2u);
     EXPECT_EQ(packets[1].code, kSetPin);
     EXPECT_EQ(packets[1].payload, (Bytes{2, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF})) << "the level byte is sign-extended";
-    EXPECT_EQ(probe.sim().gpio_pins()[2].level, 0xFF);
+    EXPECT_EQ(probe.sim().state().gpio_pins[2].level, 0xFF);
 
     // Pins past the five, and mode 1, are not for old probes.
     for (const GpioEntry &refused : {GpioEntry{5, 0, 1}, GpioEntry{6, 0, 1}, GpioEntry{1, 1, 1}})
@@ -469,7 +473,7 @@ TEST(GpioOldGeneration, PinsAreSetAsWords)
     EXPECT_EQ(packets[2].code, kSetAllPins);
     EXPECT_EQ(packets[2].payload, (Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0, 0, 0, 0, 0}));
     std::vector<uint8_t> levels;
-    for (const GpioPin &pin : probe.sim().gpio_pins())
+    for (const GpioPin &pin : probe.sim().state().gpio_pins)
         levels.push_back(pin.level);
     EXPECT_EQ(levels, (Bytes{1, 0, 0x80, 1, 0}));
 
@@ -485,7 +489,7 @@ TEST(GpioNewGeneration, TheTableTravelsWhole)
     // The probe's notice would tell all eight pins again, at a moment of its
     // choosing; without it the cache is the library's alone.
     probe.sim().set_fault(Fault::SilentGpio);
-    const std::vector<GpioPin> pins = probe.sim().gpio_pins();
+    const std::vector<GpioPin> pins = probe.sim().state().gpio_pins;
     ASSERT_EQ(pins.size(), 8u);
     GpioTable table{};
     ASSERT_EQ(QRN_NET_Gpio_GetAll(probe.handle, &table), 0);
@@ -496,8 +500,8 @@ TEST(GpioNewGeneration, TheTableTravelsWhole)
     ASSERT_EQ(packets.size(), 2u);
     EXPECT_EQ(packets[1].code, kSetPin);
     EXPECT_EQ(packets[1].payload, (Bytes{7, 1, 0}));
-    EXPECT_EQ(probe.sim().gpio_pins()[7].mode, 1);
-    EXPECT_EQ(probe.sim().gpio_pins()[7].level, 0);
+    EXPECT_EQ(probe.sim().state().gpio_pins[7].mode, 1);
+    EXPECT_EQ(probe.sim().state().gpio_pins[7].level, 0);
 
     GpioTable changed = table_of(pins);
     changed.count = 3;  // fewer pins than the probe has: only those change
@@ -507,7 +511,7 @@ TEST(GpioNewGeneration, TheTableTravelsWhole)
     ASSERT_EQ(packets.size(), 3u);
     EXPECT_EQ(packets[2].code, kSetAllPins);
     EXPECT_EQ(packets[2].payload, bytes_of(changed));
-    EXPECT_EQ(probe.sim().gpio_pins()[1].mode, 1);
+    EXPECT_EQ(probe.sim().state().gpio_pins[1].mode, 1);
 
     GpioEntry entry{};
     EXPECT_EQ(QRN_NET_Gpio_GetStatus(probe.handle, 3, &entry), QRN_ERR_FAILED) << "the table now has three pins";
@@ -562,7 +566,8 @@ TEST(GpioCache, TheProbesNoticeReachesEverySession)
     ASSERT_EQ(probe.connected, 0);
     int other = 0;
     ASSERT_EQ(QRN_NET_ConnectDevice(&other, probe.running.address.c_str(), nullptr), 0);
-    ASSERT_TRUE(probe.sim().wait_for_stream_connections(2, std::chrono::seconds(3)));
+    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 2; },
+                                       std::chrono::seconds(3)));
     GpioTable table{};
     ASSERT_EQ(QRN_NET_Gpio_GetAll(other, &table), 0);
     ASSERT_EQ(table.entries[0].level, 0);
@@ -624,7 +629,7 @@ TEST(I2c, ReadsAndWritesTheAddressedRegisters)
     registers[0x20] = 1;
     registers[0x21] = 2;
     registers[0x22] = 3;
-    EXPECT_EQ(probe.sim().i2c_registers(), registers);
+    EXPECT_EQ(probe.sim().state().i2c_registers, registers);
 }
 
 TEST(I2c, RefusedTransfersLeaveTheBlock)

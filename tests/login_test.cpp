@@ -38,7 +38,7 @@ TEST_P(LoginAnswerTest, AnswerDecidesResultAndVersion)
     // A login answer without the MAC leaves it to be asked for.
     uint8_t mac[6];
     EXPECT_EQ(QRN_NET_GetMac(handle, mac), 0);
-    const auto expected = running.sim->model().mac;
+    const auto expected = running.sim->state().model.mac;
     EXPECT_EQ(std::vector<uint8_t>(mac, mac + 6), std::vector<uint8_t>(expected.begin(), expected.end()));
     EXPECT_TRUE(disconnect_and_wait(handle));
 }

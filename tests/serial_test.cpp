@@ -211,10 +211,10 @@ TEST_F(SerialTest, BeginOpensThePortAndEndClosesIt)
 
     ASSERT_EQ(QRN_NET_Serial_Begin(handle), QRN_OK);
     EXPECT_EQ(count_code(sim(), kSerialOpen), 1u);
-    EXPECT_TRUE(sim().serial_open());
+    EXPECT_TRUE(sim().state().serial_open);
     ASSERT_EQ(QRN_NET_Serial_End(handle), QRN_OK);
     EXPECT_EQ(count_code(sim(), kSerialClose), 1u);
-    EXPECT_FALSE(sim().serial_open());
+    EXPECT_FALSE(sim().state().serial_open);
     EXPECT_EQ(QRN_NET_Serial_End(handle), QRN_OK);
     EXPECT_EQ(count_code(sim(), kSerialClose), 1u);
 }
@@ -351,7 +351,7 @@ TEST_F(SerialTest, AReconnectStartsClosedAndLogoutClosesTheDevicePort)
     ASSERT_EQ(QRN_NET_Serial_GetSpeed(handle, &value), QRN_OK);
     ASSERT_EQ(QRN_NET_Serial_Begin(handle), QRN_OK);
     ASSERT_TRUE(disconnect_and_wait(handle));
-    EXPECT_TRUE(eventually([this] { return !sim().serial_open(); }));
+    EXPECT_TRUE(sim().wait_until([](const auto &s) { return !s.serial_open; }, kStreamWait));
     connect();
     const uint8_t byte = 'x';
     EXPECT_EQ(QRN_NET_Serial_SendData(handle, &byte, 1), QRN_ERR_FAILED);
@@ -385,7 +385,7 @@ TEST(SerialWithoutStream, BeginFailsAndAsksNothing)
     running.sim->clear_packets();
     EXPECT_EQ(QRN_NET_Serial_Begin(handle), QRN_ERR_FAILED);
     EXPECT_EQ(count_code(*running.sim, kSerialOpen), 0u);
-    EXPECT_FALSE(running.sim->serial_open());
+    EXPECT_FALSE(running.sim->state().serial_open);
     EXPECT_TRUE(disconnect_and_wait(handle));
 }
 

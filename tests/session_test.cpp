@@ -46,13 +46,14 @@ TEST_F(SessionTest, ConnectLogsInAndDeviceConnectsBack)
     int mode = 0;
     EXPECT_EQ(QRN_NET_GetTransMode(handle, &mode), 0);
     EXPECT_EQ(mode, TRANS_LAN);
-    EXPECT_TRUE(running.sim->wait_for_stream_connections(1, std::chrono::seconds(5)));
+    EXPECT_TRUE(running.sim->wait_until([&](const auto &s) { return s.stream_connections_made >= 1; },
+                                        std::chrono::seconds(5)));
     const auto packets = running.sim->packets();
     ASSERT_FALSE(packets.empty());
     EXPECT_EQ(packets[0].code, 0x0001);
     EXPECT_EQ(packets[0].token, 0u);
     EXPECT_EQ(packets[0].declared_length, 0u) << "an empty access string sends a bare header";
-    EXPECT_EQ(QRN_NET_GetVersion(handle), static_cast<int>(running.sim->model().protocol_version));
+    EXPECT_EQ(QRN_NET_GetVersion(handle), static_cast<int>(running.sim->state().model.protocol_version));
 }
 
 TEST_F(SessionTest, LoginPayloadCarriesAccessStringSystemAndUser)
@@ -104,7 +105,7 @@ TEST_F(SessionTest, DisconnectReturnsAtOnceForAnyHandle)
     EXPECT_EQ(QRN_NET_Disconnect(handle), 0);
     EXPECT_TRUE(wait_released(handle));
     handles.clear();
-    EXPECT_TRUE(running.sim->wait_for_packets(2, std::chrono::seconds(5)));
+    EXPECT_TRUE(running.sim->wait_until([&](const auto &s) { return s.packets_logged >= 2; }, std::chrono::seconds(5)));
     EXPECT_EQ(running.sim->packets().back().code, 0x0002) << "teardown logs out";
 }
 

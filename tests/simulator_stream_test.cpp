@@ -26,6 +26,7 @@
 #include <jpeglib.h>
 
 #include "libav_library.h"
+#include "plain_stream_sender.h"
 #include "probe_simulator.h"
 #include "test_support.h"
 
@@ -79,17 +80,6 @@ std::vector<uint32_t> words(const std::vector<uint8_t> &bytes, size_t from = 0)
 }
 
 uint32_t resolution(uint16_t width, uint16_t height) { return static_cast<uint32_t>(width) << 16 | height; }
-
-bool wait_until(const std::function<bool()> &condition, std::chrono::milliseconds limit = kWait)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 bool send_all(int fd, const std::vector<uint8_t> &bytes)
 {
@@ -337,7 +327,7 @@ public:
     // the one in flight may still carry the old settings.
     std::optional<Frame> fresh_frame(const ProbeSimulator &sim)
     {
-        const size_t sent = sim.video_frames_sent();
+        const size_t sent = sim.state().video_frames_sent;
         for (int n = 0; n < 100; ++n) {
             std::optional<Frame> f = frame(kVideo);
             if (!f || f->sequence() > sent + 1)
@@ -535,7 +525,7 @@ protected:
         ASSERT_TRUE(host->login());
         ASSERT_TRUE(host->accept_stream());
         // The host may accept before the device has seen its connect complete.
-        ASSERT_TRUE(sim().wait_for_stream_connections(1, kWait));
+        ASSERT_TRUE(sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 1; }, kWait));
     }
 
     void begin_video() { ASSERT_EQ(host->command(0x100A).status, 0); }
@@ -573,7 +563,7 @@ TEST_F(SimulatorStream, StreamsFragmentedMjpegFramesOnlyBetweenBeginAndEnd)
     }
     EXPECT_EQ(second->sequence(), first->sequence() + 1);
     EXPECT_NE(first->data(), second->data()) << "the frame counter tells frames apart";
-    EXPECT_GE(sim().video_frames_sent(), 2u);
+    EXPECT_GE(sim().state().video_frames_sent, 2u);
 
     EXPECT_EQ(host->command(0x100B).status, 0);
     host->stream->drain(kVideo);  // what was sent before, and the frame in flight
@@ -650,7 +640,7 @@ TEST_F(SimulatorStream, H264KeyFrameFollowsForceKeyFrame)
         EXPECT_TRUE(decoder.decode(f->data()));
     }
     ASSERT_EQ(host->command(0x1019).status, 0);
-    EXPECT_EQ(sim().key_frame_requests(), 1u);
+    EXPECT_EQ(sim().state().key_frame_requests, 1u);
     bool key_seen = false;
     for (int n = 0; n < 3 && !key_seen; ++n) {
         std::optional<Frame> f = host->frame(kVideo);
@@ -723,7 +713,7 @@ TEST_F(SimulatorStream, HostDroppingTheStreamMakesTheDeviceConnectAgain)
     ASSERT_TRUE(host->frame(kVideo));
     host->close_stream();
     ASSERT_TRUE(host->accept_stream()) << "the device connects back on its own";
-    EXPECT_TRUE(wait_until([this] { return sim().stream_connections_made() == 2; }));
+    EXPECT_TRUE(sim().wait_until([](const auto &s) { return s.stream_connections_made == 2; }, kWait));
     std::optional<Frame> f = host->frame(kVideo);
     ASSERT_TRUE(f) << "and goes on streaming without another 0x100A";
     EXPECT_TRUE(decode_jpeg(f->data()).ok);
@@ -736,7 +726,7 @@ TEST_F(SimulatorStream, LogoutClosesTheStreamForGood)
     host->logout();
     EXPECT_TRUE(host->stream->wait_closed());
     EXPECT_FALSE(host->accept_stream(1s));
-    EXPECT_EQ(sim().stream_connections_made(), 1u);
+    EXPECT_EQ(sim().state().stream_connections_made, 1u);
 }
 
 struct StreamFaultCase {
@@ -938,9 +928,9 @@ TEST_F(SimulatorStream, PayloadsOfTheWrongLengthAreRefused)
             EXPECT_NE(reply.status, 0) << std::hex << c.code << " with " << std::dec << length << " bytes";
         }
     }
-    EXPECT_EQ(sim().video_frames_sent(), 0u) << "a refused 0x100A starts nothing";
-    EXPECT_EQ(sim().pictures_sent(), 0u);
-    EXPECT_EQ(sim().key_frame_requests(), 0u);
+    EXPECT_EQ(sim().state().video_frames_sent, 0u) << "a refused 0x100A starts nothing";
+    EXPECT_EQ(sim().state().pictures_sent, 0u);
+    EXPECT_EQ(sim().state().key_frame_requests, 0u);
 }
 
 TEST_F(SimulatorStream, FormatSizeAndRateFollowTheOffersAndAreNoticed)
@@ -1055,7 +1045,7 @@ TEST_F(SimulatorStream, EncoderSettingsAreAnsweredStoredAndNoticed)
     std::optional<Packet> n = host->notice(9);
     ASSERT_TRUE(n);
     EXPECT_EQ(words(n->payload, 4), std::vector<uint32_t>{55});
-    EXPECT_EQ(sim().model().peer_max_frame, 55u);
+    EXPECT_EQ(sim().state().model.peer_max_frame, 55u);
 }
 
 TEST_F(SimulatorStream, RectanglesAreStoredAndReadBack)
@@ -1088,7 +1078,7 @@ TEST_F(SimulatorStream, SnapshotPushesOnePictureWithoutVideo)
     const Picture decoded = decode_jpeg(picture->data());
     EXPECT_TRUE(decoded.ok);
     EXPECT_EQ(decoded.width, 640);
-    EXPECT_EQ(sim().pictures_sent(), 1u);
+    EXPECT_EQ(sim().state().pictures_sent, 1u);
     EXPECT_TRUE(host->quiet(kVideo)) << "a snapshot does not start the video";
 }
 
@@ -1124,18 +1114,19 @@ TEST_F(SimulatorStream, RawPacketsGoOutAsGiven)
 
     host->logout();
     ASSERT_TRUE(host->stream->wait_closed());
-    ASSERT_TRUE(wait_until([&] { return sim().stream_connections_open() == 0; }));
+    ASSERT_TRUE(sim().wait_until([](const auto &s) { return s.stream_connections_open == 0; }, kWait));
     EXPECT_FALSE(sim().send_param_change(160, {})) << "no stream is open";
 }
 
 TEST(SimulatorBenchmarkSender, StreamFramesToWritesWholeNumberedFrames)
 {
-    RunningSim running = start_sim();
-    StreamOptions options;
-    options.unlimited_rate = true;
-    options.distinct_frames = 2;
-    running.sim->set_stream_options(options);
-    running.sim->set_video_format(kMjpeg, 320, 240, 30);
+    PlainStream stream;
+    stream.token = 0x5A17C0DE;
+    stream.options.unlimited_rate = true;
+    stream.options.distinct_frames = 2;
+    probesim::VideoModel video;
+    video.set_format(kMjpeg, 320, 240, 30);
+    stream.settings = video.settings();
 
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = loopback("127.0.0.1", 0);
@@ -1144,7 +1135,7 @@ TEST(SimulatorBenchmarkSender, StreamFramesToWritesWholeNumberedFrames)
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &len), 0);
     ASSERT_EQ(::listen(listener, 1), 0);
     uint64_t written = 0;
-    std::thread sender([&] { written = running.sim->stream_frames_to("127.0.0.1", ntohs(address.sin_port), 5); });
+    std::thread sender([&] { written = stream_frames_to("127.0.0.1", ntohs(address.sin_port), 5, stream); });
     const int fd = ::accept(listener, nullptr, nullptr);
     ::close(listener);
     ASSERT_GE(fd, 0);
@@ -1159,7 +1150,7 @@ TEST(SimulatorBenchmarkSender, StreamFramesToWritesWholeNumberedFrames)
     std::vector<uint32_t> sequences;
     for (size_t at = 0; at + 16 <= bytes.size();) {
         const uint32_t length = get_u32(&bytes[at + 12]);
-        EXPECT_EQ(get_u32(&bytes[at + 4]), running.sim->model().token);
+        EXPECT_EQ(get_u32(&bytes[at + 4]), stream.token);
         ASSERT_EQ(bytes[at + 9], 1) << "small frames fit one packet";
         const std::vector<uint8_t> payload(bytes.begin() + at + 16, bytes.begin() + at + 16 + length);
         sequences.push_back(get_u32(&payload[12]));

@@ -56,14 +56,15 @@ protected:
     {
         if (!running.sim)
             running = start_sim();
-        const size_t streams_before = running.sim->stream_connections_made();
+        const size_t streams_before = running.sim->state().stream_connections_made;
         ASSERT_EQ(QRN_NET_ConnectDevice(&handle, running.address.c_str(), nullptr), 0);
         SessionContext *session = session_lookup(handle);
         ASSERT_NE(session, nullptr);
         // Both ends must hold the stream before data can travel on it: the
         // host once it has accepted, the device once it has seen the connect.
         ASSERT_TRUE(eventually([session] { return session->data_channel_up != 0; }));
-        ASSERT_TRUE(running.sim->wait_for_stream_connections(streams_before + 1, kStreamWait));
+        ASSERT_TRUE(running.sim->wait_until(
+            [&](const auto &s) { return s.stream_connections_made > streams_before; }, kStreamWait));
         // A reused slot keeps what an earlier session left in its queues;
         // leftover serial data would also raise the audio bit of a poll.
         quarn_queue_clean(session->queues.audio);

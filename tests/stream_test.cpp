@@ -79,7 +79,7 @@ protected:
         running = start_sim();
         running.sim->set_video_format(kJpeg, 320, 240, 30);
         ASSERT_EQ(QRN_NET_ConnectDevice(&handle, running.address.c_str(), nullptr), 0);
-        ASSERT_TRUE(running.sim->wait_for_stream_connections(1, kWait));
+        ASSERT_TRUE(running.sim->wait_until([&](const auto &s) { return s.stream_connections_made >= 1; }, kWait));
         running.sim->clear_packets();
     }
     void TearDown() override { EXPECT_TRUE(disconnect_and_wait(handle)); }
@@ -270,7 +270,7 @@ TEST_F(StreamTest, H264GapsWaitForAKeyFrameAndAskOnce)
         EXPECT_EQ(frame_arrives(kH264, c.next, false), c.delivered) << c.key_sequence << " then " << c.next;
         if (!c.delivered) {
             EXPECT_FALSE(frame_arrives(kH264, c.next + 1, false)) << "dropped until the next key frame";
-            EXPECT_TRUE(running.sim->wait_for_packets(1, kWait));
+            EXPECT_TRUE(running.sim->wait_until([&](const auto &s) { return s.packets_logged >= 1; }, kWait));
             EXPECT_EQ(count_code(*running.sim, 0x1019), 1u) << "one key-frame request per gap";
         } else {
             EXPECT_EQ(count_code(*running.sim, 0x1019), 0u);
@@ -305,7 +305,7 @@ TEST_F(StreamTest, FailedBeginStillEmptiesTheQueues)
 TEST_F(StreamTest, HeaderViewSitsEightBytesIntoTheElementWithRateWords)
 {
     ASSERT_EQ(QRN_NET_Video_Begin(handle), 0);  // rate window restarts
-    ASSERT_TRUE(running.sim->wait_for_video_frames(1, kWait));
+    ASSERT_TRUE(running.sim->wait_until([&](const auto &s) { return s.video_frames_sent >= 1; }, kWait));
     ASSERT_TRUE(wait_for(POLL_VIDEO) & POLL_VIDEO);
     ASSERT_EQ(QRN_NET_Video_End(handle), 0);
 
@@ -377,7 +377,7 @@ TEST_F(StreamTest, FrameLimitsOfBothSides)
     ASSERT_EQ(QRN_NET_Video_SetLocalMaxFrameNum(handle, 100), 0);
 
     ASSERT_EQ(QRN_NET_Video_GetPeerMaxFrameNum(handle, &value), 0);
-    EXPECT_EQ(static_cast<uint32_t>(value), running.sim->model().peer_max_frame) << "from the login";
+    EXPECT_EQ(static_cast<uint32_t>(value), running.sim->state().model.peer_max_frame) << "from the login";
     ASSERT_EQ(QRN_NET_Video_SetPeerMaxFrameNum(handle, 12), 0);
     EXPECT_EQ(running.sim->packets().back().payload, u32_words({12}));
     ASSERT_TRUE(wait_for(POLL_PARAM) & POLL_PARAM);
@@ -452,15 +452,17 @@ TEST_F(StreamTest, CorruptPacketsAreDiscardedAndTheStreamRecovers)
     };
     ASSERT_EQ(QRN_NET_Video_Begin(handle), 0);
     for (const Case &c : cases) {
-        const size_t connections = running.sim->stream_connections_made();
+        const size_t connections = running.sim->state().stream_connections_made;
         ASSERT_TRUE(wait_for(POLL_VIDEO) & POLL_VIDEO);
         running.sim->set_fault(c.fault);
-        ASSERT_TRUE(running.sim->wait_for_video_frames(running.sim->video_frames_sent() + 3, kWait));
+        const size_t sent = running.sim->state().video_frames_sent;
+        ASSERT_TRUE(running.sim->wait_until([&](const auto &s) { return s.video_frames_sent >= sent + 3; }, kWait));
         if (c.reconnects)
-            EXPECT_TRUE(running.sim->wait_for_stream_connections(connections + 1, kWait))
+            EXPECT_TRUE(running.sim->wait_until(
+                [&](const auto &s) { return s.stream_connections_made > connections; }, kWait))
                 << "the host dropped the corrupt stream so the device connects again";
         else
-            EXPECT_EQ(running.sim->stream_connections_made(), connections);
+            EXPECT_EQ(running.sim->state().stream_connections_made, connections);
         SessionContext *session = session_lookup(handle);
         quarn_queue_clean(session->queues.video);
         EXPECT_TRUE(wait_for(POLL_VIDEO) & POLL_VIDEO) << "frames flow again";

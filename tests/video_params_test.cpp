@@ -97,7 +97,8 @@ protected:
     // has taken it in; notices the probe sent of its own accord are passed over.
     void deliver_notice(uint32_t sub_type, const Bytes &data)
     {
-        ASSERT_TRUE(running.sim->wait_for_stream_connections(1, std::chrono::seconds(3)));
+        ASSERT_TRUE(running.sim->wait_until([&](const auto &s) { return s.stream_connections_made >= 1; },
+                                            std::chrono::seconds(3)));
         ASSERT_TRUE(running.sim->send_param_change(sub_type, data));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         for (;;) {
@@ -554,9 +555,10 @@ TEST_F(VideoParamTest, SizeOrFormatChangeEmptiesTheVideoQueue)
     };
     for (const Change change : changes) {
         // Frames of the old settings wait in the queue, none still on the way.
-        const size_t sent_before = running.sim->video_frames_sent();
+        const size_t sent_before = running.sim->state().video_frames_sent;
         ASSERT_EQ(QRN_NET_Video_Begin(handle), 0);
-        ASSERT_TRUE(running.sim->wait_for_video_frames(sent_before + 2, std::chrono::seconds(5)));
+        ASSERT_TRUE(running.sim->wait_until([&](const auto &s) { return s.video_frames_sent >= sent_before + 2; },
+                                            std::chrono::seconds(5)));
         ASSERT_EQ(QRN_NET_Video_End(handle), 0);
         // A notice travels behind every frame already on the way.
         ASSERT_NO_FATAL_FAILURE(deliver_notice(kNoticeChangingNothing, {}));

@@ -172,7 +172,7 @@ TEST(WirelessSetters, SendTheirPayloadAndTheProbeKeepsIt)
         ASSERT_EQ(packets.size(), 1u) << c.name;
         EXPECT_EQ(packets[0].code, c.code) << c.name;
         EXPECT_EQ(packets[0].payload, c.payload) << c.name;
-        EXPECT_TRUE(c.kept(probe.sim().wireless())) << c.name;
+        EXPECT_TRUE(c.kept(probe.sim().state().wireless)) << c.name;
     }
 }
 
@@ -244,7 +244,7 @@ TEST(WirelessSetters, TheProbesRefusalIsReturned)
     ASSERT_EQ(probe.connected, 0);
     EXPECT_EQ(QRN_NET_Wireless_SetApHide(probe.handle, 2), QRN_ERR_FAILED) << "the probe knows 0 and 1 only";
     EXPECT_EQ(probe.sent().size(), 1u) << "the library leaves the value to the probe";
-    EXPECT_EQ(probe.sim().wireless().ap_hidden, 0u);
+    EXPECT_EQ(probe.sim().state().wireless.ap_hidden, 0u);
     probe.sim().set_fault(Fault::NonzeroStatus);
     EXPECT_EQ(QRN_NET_Wireless_SetApChn(probe.handle, 13), QRN_ERR_FAILED);
     WirelessConfig read{};

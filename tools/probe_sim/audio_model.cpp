@@ -9,9 +9,6 @@ namespace probesim {
 
 namespace {
 
-constexpr uint16_t kGetAudioParams = 0x2002;
-constexpr uint16_t kAudioBegin = 0x2004;
-constexpr uint16_t kAudioEnd = 0x2005;
 // About -12 dB below full scale: loud, and far from clipping.
 constexpr double kToneAmplitude = 8000.0;
 constexpr double kPi = 3.14159265358979323846;
@@ -20,7 +17,7 @@ constexpr double kPi = 3.14159265358979323846;
 
 bool AudioModel::handles(uint16_t code)
 {
-    return code == kGetAudioParams || code == kAudioBegin || code == kAudioEnd;
+    return code == wire::kGetAudioParams || code == wire::kAudioBegin || code == wire::kAudioEnd;
 }
 
 AudioAnswer AudioModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
@@ -31,16 +28,16 @@ AudioAnswer AudioModel::answer(uint16_t code, const std::vector<uint8_t> &payloa
         return a;
     }
     switch (code) {
-    case kGetAudioParams:
+    case wire::kGetAudioParams:
         a.payload.resize(12);
         wire::put_u32(a.payload.data(), kAudioSampleRate);
         wire::put_u32(a.payload.data() + 4, kAudioChannels);
         wire::put_u32(a.payload.data() + 8, kAudioBits);
         break;
-    case kAudioBegin:
+    case wire::kAudioBegin:
         a.event = AudioEvent::Begin;
         break;
-    case kAudioEnd:
+    case wire::kAudioEnd:
         a.event = AudioEvent::End;
         break;
     default:

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "model_answer.h"
+
 namespace probesim {
 
 constexpr uint32_t kAudioSampleRate = 8000;
@@ -19,9 +21,7 @@ constexpr auto kAudioBlockInterval = std::chrono::milliseconds(20);  // one bloc
 
 enum class AudioEvent { None, Begin, End };
 
-struct AudioAnswer {
-    uint16_t status = 0;
-    std::vector<uint8_t> payload;
+struct AudioAnswer : ModelAnswer {
     AudioEvent event = AudioEvent::None;
 };
 

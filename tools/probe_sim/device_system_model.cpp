@@ -8,21 +8,6 @@ namespace probesim {
 
 namespace {
 
-constexpr uint16_t kGetMac = 0x0004;
-constexpr uint16_t kGetClock = 0x0005;
-constexpr uint16_t kSetClock = 0x0007;
-constexpr uint16_t kGetPins = 0x4001;
-constexpr uint16_t kSetPin = 0x4003;
-constexpr uint16_t kSetAllPins = 0x4004;
-constexpr uint16_t kI2cRead = 0x5002;
-constexpr uint16_t kI2cWrite = 0x5003;
-constexpr uint16_t kSetId = 0x8003;
-constexpr uint16_t kSetAlias = 0x8004;
-constexpr uint16_t kGetId = 0x8005;
-constexpr uint16_t kGetAlias = 0x8006;
-constexpr uint16_t kReboot = 0x8007;
-constexpr uint16_t kReset = 0x8008;
-constexpr uint16_t kControlText = 0x8FF1;
 
 constexpr uint32_t kGpioNotice = 5;
 constexpr uint32_t kLastOldGenerationMajor = 2;
@@ -42,13 +27,13 @@ constexpr size_t kI2cMaxCount = kI2cBlockSize - kI2cControlSize;
 bool takes_nothing(uint16_t code)
 {
     switch (code) {
-    case kGetMac:
-    case kGetClock:
-    case kGetPins:
-    case kGetId:
-    case kGetAlias:
-    case kReboot:
-    case kReset:
+    case wire::kGetMac:
+    case wire::kGetClock:
+    case wire::kGetPins:
+    case wire::kGetId:
+    case wire::kGetAlias:
+    case wire::kReboot:
+    case wire::kReset:
         return true;
     default:
         return false;
@@ -84,8 +69,8 @@ DeviceSystemModel::DeviceSystemModel(const DeviceModel &defaults)
 
 bool DeviceSystemModel::handles(uint16_t code)
 {
-    return takes_nothing(code) || code == kSetClock || code == kSetPin || code == kSetAllPins ||
-           code == kI2cRead || code == kI2cWrite || code == kSetId || code == kSetAlias || code == kControlText;
+    return takes_nothing(code) || code == wire::kSetClock || code == wire::kSetPin || code == wire::kSetAllPins ||
+           code == wire::kI2cRead || code == wire::kI2cWrite || code == wire::kSetId || code == wire::kSetAlias || code == wire::kControlText;
 }
 
 SystemAnswer DeviceSystemModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
@@ -97,47 +82,47 @@ SystemAnswer DeviceSystemModel::answer(uint16_t code, const std::vector<uint8_t>
     }
     bool accepted = true;
     switch (code) {
-    case kGetMac:
+    case wire::kGetMac:
         a.payload.assign(mac_.begin(), mac_.end());
         break;
-    case kGetClock:
+    case wire::kGetClock:
         a.payload.resize(kClockSize);
         put_u64(a.payload.data(), clock_seconds());
         break;
-    case kSetClock:
+    case wire::kSetClock:
         accepted = payload.size() == kClockSize;
         if (accepted) {
             clock_base_ = get_u64(payload.data());
             clock_set_at_ = std::chrono::steady_clock::now();
         }
         break;
-    case kGetPins:
+    case wire::kGetPins:
         a.payload = gpio_answer();
         break;
-    case kSetPin:
-    case kSetAllPins:
-        accepted = code == kSetPin ? set_pin(payload) : set_all_pins(payload);
+    case wire::kSetPin:
+    case wire::kSetAllPins:
+        accepted = code == wire::kSetPin ? set_pin(payload) : set_all_pins(payload);
         if (accepted)
             a.notices.push_back({kGpioNotice, gpio_table()});
         break;
-    case kI2cRead:
-    case kI2cWrite:
+    case wire::kI2cRead:
+    case wire::kI2cWrite:
         accepted = i2c_transfer(code, payload, &a.payload);
         break;
-    case kGetId:
+    case wire::kGetId:
         a.payload.resize(4);
         wire::put_u32(a.payload.data(), device_id_);
         break;
-    case kSetId:
+    case wire::kSetId:
         accepted = payload.size() == 4;
         if (accepted)
             device_id_ = wire::get_u32(payload.data());
         break;
-    case kGetAlias:
+    case wire::kGetAlias:
         a.payload.assign(alias_.begin(), alias_.end());
         a.payload.push_back(0);
         break;
-    case kSetAlias: {
+    case wire::kSetAlias: {
         const auto end = payload.begin() + static_cast<std::ptrdiff_t>(std::min(payload.size(), kAliasField));
         const auto nul = std::find(payload.begin(), end, uint8_t{0});
         accepted = nul != end;  // the alias and its NUL must fit the field
@@ -145,13 +130,13 @@ SystemAnswer DeviceSystemModel::answer(uint16_t code, const std::vector<uint8_t>
             alias_.assign(payload.begin(), nul);
         break;
     }
-    case kReboot:
+    case wire::kReboot:
         a.event = SystemEvent::Reboot;
         break;
-    case kReset:
+    case wire::kReset:
         a.event = SystemEvent::Reset;
         break;
-    case kControlText: {
+    case wire::kControlText: {
         const auto nul = std::find(payload.begin(), payload.end(), uint8_t{0});
         accepted = nul != payload.end();
         if (accepted) {
@@ -265,7 +250,7 @@ bool DeviceSystemModel::i2c_transfer(uint16_t code, const std::vector<uint8_t> &
     if (payload[0] != i2c_address_ || count == 0 || count > kI2cMaxCount || first + count > kI2cRegisterCount)
         return false;
     const uint8_t *data = payload.data() + kI2cControlSize;
-    if (code == kI2cWrite) {
+    if (code == wire::kI2cWrite) {
         std::copy(data, data + count, i2c_registers_.begin() + static_cast<std::ptrdiff_t>(first));
         return true;
     }

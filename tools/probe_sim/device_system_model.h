@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "probe_simulator.h"
-#include "video_model.h"  // ParamNotice
+#include "model_answer.h"
 
 namespace probesim {
 
@@ -28,10 +28,7 @@ enum class SystemEvent {
     ControlText,  // a control text to log
 };
 
-struct SystemAnswer {
-    uint16_t status = 0;
-    std::vector<uint8_t> payload;
-    std::vector<ParamNotice> notices;  // to send on the stream before the answer
+struct SystemAnswer : ModelAnswer {
     SystemEvent event = SystemEvent::None;
     std::string text;  // the control text
 };

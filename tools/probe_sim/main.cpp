@@ -1,7 +1,7 @@
 // qrn-probe-sim: runs one simulated probe until SIGINT or SIGTERM.
 #include "probe_simulator.h"
 #include "smartconfig_listener.h"
-#include "stream_sender.h"
+#include "fault.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -17,27 +17,18 @@
 
 namespace {
 
-constexpr const char *kUsage =
+constexpr const char *kUsageHead =
     "usage: qrn-probe-sim [--listen ADDR:PORT] [--access STRING]... [--fault NAME]\n"
     "                     [--format mjpeg|h264|yuyv] [--size WxH] [--fps N]\n"
     "                     [--strip-dht] [--drop-every N] [--fragment-size N]\n"
-    "                     [--discovery] [--smartconfig-listen]\n"
+    "                     [--discovery] [--smartconfig-listen] [--list-faults]\n"
     "\n"
     "  --listen ADDR:PORT   command address (default 127.0.0.1:34674)\n"
     "  --access STRING      access string the login accepts; repeatable,\n"
     "                       none given accepts any login\n"
-    "  --fault NAME         misbehaviour to simulate: none, refuse-login,\n"
-    "                       answer-late, wrong-magic, wrong-code, wrong-token,\n"
-    "                       nonzero-status, close-mid-response, login-no-payload,\n"
-    "                       login-short-payload, video-info-short,\n"
-    "                       answer-one-byte-short, answer-one-byte-long,\n"
-    "                       silent-gpio, alias-without-nul, audio-params-short,\n"
-    "                       audio-params-long, serial-params-short,\n"
-    "                       serial-params-long, no-connect-back; on the stream\n"
-    "                       (hits one frame in every 100): stream-wrong-magic,\n"
-    "                       stream-wrong-token, stream-length-mismatch,\n"
-    "                       stream-oversized-payload, stream-unknown-type,\n"
-    "                       stream-drop-mid-frame\n"
+    "  --fault NAME         misbehaviour to simulate (a stream fault hits one\n"
+    "                       frame in every 100):\n";
+constexpr const char *kUsageTail =
     "  --format NAME        video format at start (default mjpeg); a host can\n"
     "                       change it, and video flows only after it asks\n"
     "  --size WxH           frame size at start (default 1280x960), one the\n"
@@ -50,7 +41,27 @@ constexpr const char *kUsage =
     "                       listen address\n"
     "  --smartconfig-listen print the texts of SmartConfig broadcasts heard\n"
     "                       on UDP 10009 of the listen address\n"
+    "  --list-faults        every fault with what it does, as a markdown list\n"
     "  --help               this text\n";
+
+// The fault names wrapped into the --fault column of the usage text.
+std::string usage()
+{
+    constexpr size_t kIndent = 23;
+    constexpr size_t kWidth = 78;
+    std::string text = kUsageHead;
+    std::string line(kIndent, ' ');
+    const auto &table = probesim::fault_table();
+    for (size_t i = 0; i < table.size(); ++i) {
+        const std::string word = std::string(table[i].name) + (i + 1 < table.size() ? "," : "");
+        if (line.size() > kIndent && line.size() + 1 + word.size() > kWidth) {
+            text += line + "\n";
+            line.assign(kIndent, ' ');
+        }
+        line += (line.size() > kIndent ? " " : "") + word;
+    }
+    return text + line + "\n" + kUsageTail;
+}
 
 // A stream fault hits one frame and clears itself; the program sets it
 // again after this many frames so that it keeps happening.
@@ -68,44 +79,8 @@ struct Options {
     bool discovery = false;
     bool smartconfig_listen = false;
     bool help = false;
+    bool list_faults = false;
 };
-
-std::optional<probesim::Fault> parse_fault(const std::string &name)
-{
-    using probesim::Fault;
-    static const std::pair<const char *, Fault> kNames[] = {
-        {"none", Fault::None},
-        {"refuse-login", Fault::RefuseLogin},
-        {"answer-late", Fault::AnswerLate},
-        {"wrong-magic", Fault::WrongMagic},
-        {"wrong-code", Fault::WrongCode},
-        {"wrong-token", Fault::WrongToken},
-        {"nonzero-status", Fault::NonzeroStatus},
-        {"close-mid-response", Fault::CloseMidResponse},
-        {"login-no-payload", Fault::LoginNoPayload},
-        {"login-short-payload", Fault::LoginShortPayload},
-        {"video-info-short", Fault::VideoInfoShort},
-        {"answer-one-byte-short", Fault::AnswerOneByteShort},
-        {"answer-one-byte-long", Fault::AnswerOneByteLong},
-        {"silent-gpio", Fault::SilentGpio},
-        {"alias-without-nul", Fault::AliasWithoutNul},
-        {"audio-params-short", Fault::AudioParamsShort},
-        {"audio-params-long", Fault::AudioParamsLong},
-        {"serial-params-short", Fault::SerialParamsShort},
-        {"serial-params-long", Fault::SerialParamsLong},
-        {"no-connect-back", Fault::NoConnectBack},
-        {"stream-wrong-magic", Fault::StreamWrongMagic},
-        {"stream-wrong-token", Fault::StreamWrongToken},
-        {"stream-length-mismatch", Fault::StreamLengthMismatch},
-        {"stream-oversized-payload", Fault::StreamOversizedPayload},
-        {"stream-unknown-type", Fault::StreamUnknownType},
-        {"stream-drop-mid-frame", Fault::StreamDropMidFrame},
-    };
-    for (const auto &[text, fault] : kNames)
-        if (name == text)
-            return fault;
-    return std::nullopt;
-}
 
 std::optional<uint32_t> parse_format(const std::string &name)
 {
@@ -167,8 +142,8 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help") {
-            options.help = true;
+        if (arg == "--help" || arg == "--list-faults") {
+            (arg == "--help" ? options.help : options.list_faults) = true;
             continue;
         }
         if (arg == "--strip-dht") {
@@ -199,7 +174,7 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
         } else if (arg == "--access") {
             options.access.push_back(value);
         } else if (arg == "--fault") {
-            const auto fault = parse_fault(value);
+            const auto fault = probesim::fault_named(value);
             if (!fault) {
                 error = "unknown fault '" + value + "'";
                 return std::nullopt;
@@ -266,10 +241,11 @@ void rearm_stream_fault(probesim::ProbeSimulator &simulator, probesim::Fault fau
 {
     size_t next = kStreamFaultPeriod;
     while (!stopping) {
-        if (!simulator.wait_for_video_frames(next, std::chrono::milliseconds(200)))
+        const auto sent_enough = [next](const probesim::SimulatorState &s) { return s.video_frames_sent >= next; };
+        if (!simulator.wait_until(sent_enough, std::chrono::milliseconds(200)))
             continue;
         simulator.set_fault(fault);
-        next = simulator.video_frames_sent() + kStreamFaultPeriod;
+        next = simulator.state().video_frames_sent + kStreamFaultPeriod;
     }
 }
 
@@ -293,11 +269,15 @@ int main(int argc, char **argv)
     std::string error;
     const std::optional<Options> options = parse(argc, argv, error);
     if (!options) {
-        std::cerr << "qrn-probe-sim: " << error << "\n" << kUsage;
+        std::cerr << "qrn-probe-sim: " << error << "\n" << usage();
         return EXIT_FAILURE;
     }
     if (options->help) {
-        std::cout << kUsage;
+        std::cout << usage();
+        return EXIT_SUCCESS;
+    }
+    if (options->list_faults) {
+        std::cout << probesim::fault_list_markdown();
         return EXIT_SUCCESS;
     }
 
@@ -323,8 +303,9 @@ int main(int argc, char **argv)
     }
     // Discovery answers with the same identity the commands report.
     probesim::DiscoveryModel identity;
-    identity.id = simulator.model().device_id;
-    identity.alias = simulator.model().alias;
+    const probesim::DeviceModel started = simulator.state().model;
+    identity.id = started.device_id;
+    identity.alias = started.alias;
     if (options->discovery && !simulator.start_discovery(identity)) {
         std::cerr << "qrn-probe-sim: cannot answer discovery on " << options->address << ":"
                   << probesim::kDiscoveryPort << "\n";

@@ -7,12 +7,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "discovery_responder.h"
+#include "fault.h"
 
 namespace probesim {
 
@@ -62,36 +64,6 @@ struct DeviceModel {
     DeviceModel();
 };
 
-enum class Fault {
-    None,
-    RefuseLogin,       // login answered with status 0xFFF3
-    AnswerLate,        // every answer delayed by 9 s (past the 8 s command time-out)
-    WrongMagic,        // answers start with "QRX"
-    WrongCode,         // answers carry request code + 1
-    WrongToken,        // answers carry token + 1
-    NonzeroStatus,     // answers (other than login) carry status 0x0001
-    CloseMidResponse,  // header sent announcing a payload, then the connection closes
-    LoginNoPayload,    // login answered with a bare header
-    LoginShortPayload, // login answered with a 100-byte payload
-    VideoInfoShort,    // 0x1000 answered with 700 bytes instead of 736
-    AudioParamsShort,  // 0x2002 answered with 8 bytes instead of 12
-    AudioParamsLong,   // 0x2002 answered with 16 bytes
-    SerialParamsShort, // 0x3001 answered with 16 bytes instead of 20
-    SerialParamsLong,  // 0x3001 answered with 24 bytes
-    NoConnectBack,     // logins are accepted, but no stream connection is opened back
-    AnswerOneByteShort, // answers with a payload (other than login) lose their last byte
-    AnswerOneByteLong,  // answers (other than login) carry one zero byte more
-    SilentGpio,         // GPIO changes are made without the sub-type 5 notice
-    AliasWithoutNul,    // 0x8006 answered with the alias text but no NUL
-    // Stream faults: applied once, to the next video frame sent, then they clear themselves.
-    StreamWrongMagic,       // that frame's first packet header starts "QRX"
-    StreamWrongToken,       // that frame's first packet header carries token + 1
-    StreamLengthMismatch,   // that frame's FrameHeader length is 1 more than the data sent
-    StreamOversizedPayload, // before that frame, one video packet whose payload is 1 MiB + 64 bytes (count 1, index 0), payload all zero
-    StreamUnknownType,      // before that frame, one packet of stream type 7 with 100 bytes
-    StreamDropMidFrame,     // the stream connection closes after that frame's first fragment (no reconnect for this one: the host ends the session)
-};
-
 struct StreamOptions {
     bool strip_dht = false;          // Motion-JPEG frames without DHT segments
     uint32_t fragment_size = 32768;  // payload bytes per stream packet
@@ -118,6 +90,32 @@ struct ReceivedPacket {
     std::vector<uint8_t> payload;  // bytes that actually followed
 };
 
+// The device's counters and state, copied out together under one lock.
+struct SimulatorState {
+    DeviceModel model;                   // login figures, token, company, custom block
+    size_t packets_logged = 0;           // entries in packets()
+    size_t stream_connections_made = 0;  // opened back to hosts after a login, since start
+    size_t stream_connections_open = 0;
+    size_t video_frames_sent = 0;        // since start
+    size_t pictures_sent = 0;            // since start
+    size_t key_frame_requests = 0;       // 0x1019 received since start
+    size_t audio_blocks_sent = 0;        // blocks of the tone written to hosts, since start
+    size_t host_audio_blocks = 0;        // blocks hosts sent for the speaker
+    std::vector<uint8_t> last_host_audio;
+    bool serial_open = false;            // from 0x3007 until 0x3008 or a logout
+    // Identity, clock, pins, I2C registers and Wi-Fi as the probe holds them now.
+    uint32_t device_id = 0;
+    std::string alias;
+    uint64_t clock_seconds = 0;
+    std::vector<GpioPin> gpio_pins;  // five on old-generation devices
+    std::array<uint8_t, 256> i2c_registers{};
+    WirelessSettings wireless;
+    std::vector<std::string> control_texts;  // received (0x8FF1), oldest first
+    // Reboots and factory resets; each drops every stream connection.
+    size_t reboots = 0;
+    size_t resets = 0;
+};
+
 class ProbeSimulator {
 public:
     explicit ProbeSimulator(DeviceModel model = DeviceModel());
@@ -133,18 +131,20 @@ public:
     bool start_discovery(const DiscoveryModel &model = DiscoveryModel());
 
     void set_fault(Fault fault);
-    DeviceModel model() const;
+
+    SimulatorState state() const;
+    // Waits until the condition holds for the state, re-checked whenever the
+    // device changes it. False when the time-out came first.
+    bool wait_until(const std::function<bool(const SimulatorState &)> &condition,
+                    std::chrono::milliseconds timeout) const;
 
     // Every command packet received, oldest first.
     std::vector<ReceivedPacket> packets() const;
     void clear_packets();
-    bool wait_for_packets(size_t count, std::chrono::milliseconds timeout) const;
 
-    // Stream connections opened back to hosts after a login (total since start),
-    // and how many are open right now.
-    size_t stream_connections_made() const;
-    size_t stream_connections_open() const;
-    bool wait_for_stream_connections(size_t count, std::chrono::milliseconds timeout) const;
+    // The bytes 0x1000 answers now. Not part of state(): the first call may
+    // load the codec library to see whether H.264 is offered.
+    std::array<uint8_t, 736> video_info_block() const;
 
     void set_stream_options(const StreamOptions &options);
     // Applies format, size and rate as 0x1006..0x1008 would (a part the
@@ -158,45 +158,9 @@ public:
     // the middle of a frame the sender is writing. False when none is open.
     bool send_stream_packets(const std::vector<StreamPacket> &packets);
     bool send_param_change(uint32_t sub_type, const std::vector<uint8_t> &data);
-
-    std::array<uint8_t, 736> video_info_block() const;  // the bytes 0x1000 answers now
-    size_t video_frames_sent() const;                    // total since start
-    bool wait_for_video_frames(size_t count, std::chrono::milliseconds timeout) const;
-    size_t pictures_sent() const;
-    size_t key_frame_requests() const;                   // 0x1019 received
-
-    // Audio: blocks of the tone written to hosts (total since start), and
-    // the blocks hosts sent for the speaker, with the last one.
-    size_t audio_blocks_sent() const;
-    bool wait_for_audio_blocks(size_t count, std::chrono::milliseconds timeout) const;
-    size_t host_audio_blocks() const;
-    bool wait_for_host_audio(size_t count, std::chrono::milliseconds timeout) const;
-    std::vector<uint8_t> last_host_audio() const;
-
-    // Serial: open from 0x3007 until 0x3008 or a logout.
-    bool serial_open() const;
-    // Bytes arriving on the probe's port, forwarded to the hosts as serial
-    // blocks. False when the port is closed or no stream is open.
+    // Bytes arriving on the probe's serial port, forwarded to the hosts as
+    // serial blocks. False when the port is closed or no stream is open.
     bool send_serial(const std::vector<uint8_t> &bytes);
-
-    // Identity, clock, pins and I2C registers as the probe holds them now.
-    uint32_t device_id() const;
-    std::string alias() const;
-    uint64_t clock_seconds() const;
-    std::vector<GpioPin> gpio_pins() const;  // five on old-generation devices
-    std::array<uint8_t, 256> i2c_registers() const;
-    WirelessSettings wireless() const;
-    // Control texts received (0x8FF1), oldest first.
-    std::vector<std::string> control_texts() const;
-    // Reboots and factory resets since start; each drops every stream connection.
-    size_t reboots() const;
-    size_t resets() const;
-    bool wait_for_reboots(size_t count, std::chrono::milliseconds timeout) const;
-
-    // Benchmarks: connects to host:port and writes `frames` video frames of
-    // the current settings with the same sender code a session uses (session
-    // token of the model), then closes. Returns the bytes written, 0 on failure.
-    uint64_t stream_frames_to(const std::string &address, uint16_t port, size_t frames);
 
 private:
     struct Impl;

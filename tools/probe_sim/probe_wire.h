@@ -16,6 +16,9 @@ constexpr uint32_t kMaxPayload = 64 * 1024;
 
 constexpr uint16_t kLogin = 0x0001;
 constexpr uint16_t kLogout = 0x0002;
+constexpr uint16_t kGetMac = 0x0004;
+constexpr uint16_t kGetClock = 0x0005;
+constexpr uint16_t kSetClock = 0x0007;
 constexpr uint16_t kGetCompany = 0x000C;
 constexpr uint16_t kSetEncrypt = 0x000D;
 constexpr uint16_t kSetBcastEchoPasswd = 0x000E;
@@ -50,6 +53,47 @@ constexpr uint16_t kSetRectYuyv = 0x1022;
 constexpr uint16_t kGetCrop = 0x1023;
 constexpr uint16_t kSetCrop = 0x1024;
 constexpr uint16_t kSetXuCtrl = 0x1080;
+
+constexpr uint16_t kGetAudioParams = 0x2002;
+constexpr uint16_t kAudioBegin = 0x2004;
+constexpr uint16_t kAudioEnd = 0x2005;
+
+constexpr uint16_t kGetSerialParams = 0x3001;
+constexpr uint16_t kSetSerialSpeed = 0x3002;
+constexpr uint16_t kSetSerialDataBits = 0x3003;
+constexpr uint16_t kSetSerialStopBits = 0x3004;
+constexpr uint16_t kSetSerialParity = 0x3005;
+constexpr uint16_t kSetSerialTimeout = 0x3006;
+constexpr uint16_t kSerialOpen = 0x3007;
+constexpr uint16_t kSerialClose = 0x3008;
+
+constexpr uint16_t kGetPins = 0x4001;
+constexpr uint16_t kSetPin = 0x4003;
+constexpr uint16_t kSetAllPins = 0x4004;
+constexpr uint16_t kI2cRead = 0x5002;
+constexpr uint16_t kI2cWrite = 0x5003;
+
+constexpr uint16_t kSetStation = 0x6002;
+constexpr uint16_t kSetApClient = 0x6003;
+constexpr uint16_t kSetAp = 0x6004;
+constexpr uint16_t kRestartNetwork = 0x6005;
+constexpr uint16_t kSetApChannel = 0x6006;
+constexpr uint16_t kGetStation = 0x6007;
+constexpr uint16_t kGetApClient = 0x6008;
+constexpr uint16_t kGetAp = 0x6009;
+constexpr uint16_t kGetApChannel = 0x600A;
+constexpr uint16_t kCloseApClient = 0x6011;
+constexpr uint16_t kSetApHidden = 0x6012;
+constexpr uint16_t kGetApHidden = 0x6013;
+constexpr uint16_t kGetNetType = 0x6016;
+
+constexpr uint16_t kSetId = 0x8003;
+constexpr uint16_t kSetAlias = 0x8004;
+constexpr uint16_t kGetId = 0x8005;
+constexpr uint16_t kGetAlias = 0x8006;
+constexpr uint16_t kReboot = 0x8007;
+constexpr uint16_t kReset = 0x8008;
+constexpr uint16_t kControlText = 0x8FF1;
 
 constexpr uint16_t kStatusOk = 0x0000;
 constexpr uint16_t kStatusUnsupported = 0x0001;

@@ -8,14 +8,6 @@ namespace probesim {
 
 namespace {
 
-constexpr uint16_t kGetSerialParams = 0x3001;
-constexpr uint16_t kSetSpeed = 0x3002;
-constexpr uint16_t kSetDataBits = 0x3003;
-constexpr uint16_t kSetStopBits = 0x3004;
-constexpr uint16_t kSetParity = 0x3005;
-constexpr uint16_t kSetTimeout = 0x3006;
-constexpr uint16_t kSerialOpen = 0x3007;
-constexpr uint16_t kSerialClose = 0x3008;
 constexpr uint32_t kSerialNotice = 4;
 
 constexpr uint32_t kSpeeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
@@ -25,7 +17,7 @@ constexpr size_t kMaxForwardedBlock = 1024;
 
 bool is_setter(uint16_t code)
 {
-    return code >= kSetSpeed && code <= kSetTimeout;
+    return code >= wire::kSetSerialSpeed && code <= wire::kSetSerialTimeout;
 }
 
 bool in_range(uint32_t v, uint32_t low, uint32_t high) { return v >= low && v <= high; }
@@ -34,25 +26,25 @@ bool in_range(uint32_t v, uint32_t low, uint32_t high) { return v >= low && v <=
 
 bool SerialModel::handles(uint16_t code)
 {
-    return code >= kGetSerialParams && code <= kSerialClose;
+    return code >= wire::kGetSerialParams && code <= wire::kSerialClose;
 }
 
-SerialAnswer SerialModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
+ModelAnswer SerialModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
 {
-    SerialAnswer a;
+    ModelAnswer a;
     const size_t expected = is_setter(code) ? 4 : 0;
     if (payload.size() != expected) {
         a.status = wire::kStatusBadArgument;
         return a;
     }
     switch (code) {
-    case kGetSerialParams:
+    case wire::kGetSerialParams:
         a.payload = line_words();
         break;
-    case kSerialOpen:
+    case wire::kSerialOpen:
         open_ = true;
         break;
-    case kSerialClose:
+    case wire::kSerialClose:
         open_ = false;
         break;
     default:
@@ -69,27 +61,27 @@ SerialAnswer SerialModel::answer(uint16_t code, const std::vector<uint8_t> &payl
 bool SerialModel::set(uint16_t code, uint32_t value)
 {
     switch (code) {
-    case kSetSpeed:
+    case wire::kSetSerialSpeed:
         if (std::find(std::begin(kSpeeds), std::end(kSpeeds), value) == std::end(kSpeeds))
             return false;
         line_.speed = value;
         return true;
-    case kSetDataBits:
+    case wire::kSetSerialDataBits:
         if (!in_range(value, 5, 8))
             return false;
         line_.data_bits = value;
         return true;
-    case kSetStopBits:
+    case wire::kSetSerialStopBits:
         if (!in_range(value, 1, 2))
             return false;
         line_.stop_bits = value;
         return true;
-    case kSetParity:
+    case wire::kSetSerialParity:
         if (!in_range(value, 0, 2))
             return false;
         line_.parity = value;
         return true;
-    case kSetTimeout:
+    case wire::kSetSerialTimeout:
         if (!in_range(value, 1, kMaxTimeoutMs))
             return false;
         line_.timeout = value;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "video_model.h"  // ParamNotice
+#include "model_answer.h"
 
 namespace probesim {
 
@@ -21,16 +21,10 @@ struct SerialLine {
     uint32_t timeout = 100;
 };
 
-struct SerialAnswer {
-    uint16_t status = 0;
-    std::vector<uint8_t> payload;
-    std::vector<ParamNotice> notices;  // to send on the stream before the answer
-};
-
 class SerialModel {
 public:
     static bool handles(uint16_t code);
-    SerialAnswer answer(uint16_t code, const std::vector<uint8_t> &payload);
+    ModelAnswer answer(uint16_t code, const std::vector<uint8_t> &payload);
 
     bool is_open() const { return open_; }
     void close() { open_ = false; }

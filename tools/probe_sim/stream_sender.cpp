@@ -65,21 +65,6 @@ bool StreamLink::host_closed(int wait_ms, std::vector<uint8_t> &received)
     return r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
-bool is_stream_fault(Fault fault)
-{
-    switch (fault) {
-    case Fault::StreamWrongMagic:
-    case Fault::StreamWrongToken:
-    case Fault::StreamLengthMismatch:
-    case Fault::StreamOversizedPayload:
-    case Fault::StreamUnknownType:
-    case Fault::StreamDropMidFrame:
-        return true;
-    default:
-        return false;
-    }
-}
-
 void append_packets(std::vector<uint8_t> &out, uint32_t token, uint8_t type, const std::vector<uint8_t> &payload,
                     uint32_t fragment_size)
 {

@@ -32,8 +32,6 @@ private:
     net::Socket socket_;
 };
 
-bool is_stream_fault(Fault fault);
-
 // The payload as packets of one frame or block: fragments of fragment_size
 // bytes or more, since the fragment count has to fit a byte.
 void append_packets(std::vector<uint8_t> &out, uint32_t token, uint8_t type, const std::vector<uint8_t> &payload,

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "model_answer.h"
+
 namespace probesim {
 
 constexpr size_t kVideoInfoSize = 736;
@@ -62,17 +64,9 @@ struct SnapshotSettings {
     uint32_t rotation = 0;
 };
 
-struct ParamNotice {
-    uint32_t sub_type = 0;
-    std::vector<uint8_t> data;
-};
-
 enum class VideoEvent { None, Begin, End, Snapshot, ForceKeyFrame, PeerMaxFrame };
 
-struct VideoAnswer {
-    uint16_t status = 0;
-    std::vector<uint8_t> payload;
-    std::vector<ParamNotice> notices;  // to send on the stream before the answer
+struct VideoAnswer : ModelAnswer {
     VideoEvent event = VideoEvent::None;
     uint32_t value = 0;                // the new peer maximum for PeerMaxFrame
 };

@@ -8,19 +8,6 @@ namespace probesim {
 
 namespace {
 
-constexpr uint16_t kSetStation = 0x6002;
-constexpr uint16_t kSetApClient = 0x6003;
-constexpr uint16_t kSetAp = 0x6004;
-constexpr uint16_t kRestartNetwork = 0x6005;
-constexpr uint16_t kSetApChannel = 0x6006;
-constexpr uint16_t kGetStation = 0x6007;
-constexpr uint16_t kGetApClient = 0x6008;
-constexpr uint16_t kGetAp = 0x6009;
-constexpr uint16_t kGetApChannel = 0x600A;
-constexpr uint16_t kCloseApClient = 0x6011;
-constexpr uint16_t kSetApHidden = 0x6012;
-constexpr uint16_t kGetApHidden = 0x6013;
-constexpr uint16_t kGetNetType = 0x6016;
 
 // Name and passphrase, each NUL-terminated in 40 bytes.
 constexpr size_t kFieldSize = 40;
@@ -71,14 +58,14 @@ std::vector<uint8_t> u32_bytes(uint32_t value)
 bool takes_nothing(uint16_t code)
 {
     switch (code) {
-    case kRestartNetwork:
-    case kGetStation:
-    case kGetApClient:
-    case kGetAp:
-    case kGetApChannel:
-    case kCloseApClient:
-    case kGetApHidden:
-    case kGetNetType:
+    case wire::kRestartNetwork:
+    case wire::kGetStation:
+    case wire::kGetApClient:
+    case wire::kGetAp:
+    case wire::kGetApChannel:
+    case wire::kCloseApClient:
+    case wire::kGetApHidden:
+    case wire::kGetNetType:
         return true;
     default:
         return false;
@@ -89,15 +76,15 @@ bool takes_nothing(uint16_t code)
 
 bool WirelessModel::handles(uint16_t code)
 {
-    return takes_nothing(code) || code == kSetStation || code == kSetApClient || code == kSetAp ||
-           code == kSetApChannel || code == kSetApHidden;
+    return takes_nothing(code) || code == wire::kSetStation || code == wire::kSetApClient || code == wire::kSetAp ||
+           code == wire::kSetApChannel || code == wire::kSetApHidden;
 }
 
 // A new role takes effect at once; the probe keeps the settings of the
 // others for when it returns to them.
-WirelessAnswer WirelessModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
+ModelAnswer WirelessModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
 {
-    WirelessAnswer a;
+    ModelAnswer a;
     if (takes_nothing(code) && !payload.empty()) {
         a.status = wire::kStatusBadArgument;
         return a;
@@ -106,51 +93,51 @@ WirelessAnswer WirelessModel::answer(uint16_t code, const std::vector<uint8_t> &
     const uint32_t value = word ? wire::get_u32(payload.data()) : 0;
     bool accepted = true;
     switch (code) {
-    case kSetStation:
+    case wire::kSetStation:
         accepted = decode(payload, &settings_.station);
         if (accepted)
             settings_.net_type = kNetTypeStation;
         break;
-    case kSetApClient:
+    case wire::kSetApClient:
         accepted = decode(payload, &settings_.ap_client);
         if (accepted)
             settings_.net_type = kNetTypeApClient;
         break;
-    case kSetAp:
+    case wire::kSetAp:
         accepted = decode(payload, &settings_.ap);
         break;
-    case kCloseApClient:
+    case wire::kCloseApClient:
         if (settings_.net_type == kNetTypeApClient)
             settings_.net_type = kNetTypeAp;
         break;
-    case kRestartNetwork:
+    case wire::kRestartNetwork:
         break;
-    case kSetApChannel:
+    case wire::kSetApChannel:
         accepted = word && value >= 1 && value <= kMaxChannel;
         if (accepted)
             settings_.ap_channel = value;
         break;
-    case kSetApHidden:
+    case wire::kSetApHidden:
         accepted = word && value <= 1;
         if (accepted)
             settings_.ap_hidden = value;
         break;
-    case kGetStation:
+    case wire::kGetStation:
         a.payload = encode(settings_.station);
         break;
-    case kGetApClient:
+    case wire::kGetApClient:
         a.payload = encode(settings_.ap_client);
         break;
-    case kGetAp:
+    case wire::kGetAp:
         a.payload = encode(settings_.ap);
         break;
-    case kGetApChannel:
+    case wire::kGetApChannel:
         a.payload = u32_bytes(settings_.ap_channel);
         break;
-    case kGetApHidden:
+    case wire::kGetApHidden:
         a.payload = u32_bytes(settings_.ap_hidden);
         break;
-    case kGetNetType:
+    case wire::kGetNetType:
         a.payload = u32_bytes(settings_.net_type);
         break;
     default:

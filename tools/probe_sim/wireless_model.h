@@ -6,21 +6,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "model_answer.h"
 #include "probe_simulator.h"
 
 namespace probesim {
-
-struct WirelessAnswer {
-    uint16_t status = 0;
-    std::vector<uint8_t> payload;
-};
 
 class WirelessModel {
 public:
     explicit WirelessModel(const WirelessSettings &defaults) : settings_(defaults) {}
 
     static bool handles(uint16_t code);
-    WirelessAnswer answer(uint16_t code, const std::vector<uint8_t> &payload);
+    ModelAnswer answer(uint16_t code, const std::vector<uint8_t> &payload);
 
     const WirelessSettings &settings() const { return settings_; }
 

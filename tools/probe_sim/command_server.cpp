@@ -1,0 +1,178 @@
+#include "command_server.h"
+
+#include "answer_faults.h"
+#include "probe_wire.h"
+
+namespace probesim {
+
+namespace {
+
+constexpr auto kAnswerLateDelay = std::chrono::seconds(9);
+
+}  // namespace
+
+void CommandServer::start(net::Socket listener)
+{
+    listener_ = std::move(listener);
+    accept_thread_ = std::thread([this] { accept_loop(); });
+}
+
+void CommandServer::stop()
+{
+    if (!accept_thread_.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(state_.mu);
+        for (auto &c : commands_)
+            c->sock.shutdown();
+    }
+    accept_thread_.join();
+    // Command threads may still be registering connect-backs; stopping is
+    // set, so none gets added once they have all been joined.
+    std::list<std::unique_ptr<Connection>> commands;
+    {
+        std::lock_guard<std::mutex> lock(state_.mu);
+        commands.swap(commands_);
+        for (auto &c : commands)
+            c->sock.shutdown();
+    }
+    for (auto &c : commands)
+        c->thread.join();
+    listener_.reset();
+}
+
+void CommandServer::accept_loop()
+{
+    while (!state_.stopping) {
+        reap_finished();
+        streams_.reap_finished();
+        if (!net::wait_readable(listener_.fd(), net::kPollSliceMs))
+            continue;
+        net::Socket sock(::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!sock.valid())
+            continue;
+        auto conn = std::make_unique<Connection>();
+        conn->sock = std::move(sock);
+        Connection &ref = *conn;
+        std::lock_guard<std::mutex> lock(state_.mu);
+        if (state_.stopping)
+            break;
+        ref.order = ++accepted_;
+        commands_.push_back(std::move(conn));
+        ref.thread = std::thread([this, &ref] { serve(ref); });
+    }
+}
+
+void CommandServer::reap_finished()
+{
+    std::list<std::unique_ptr<Connection>> finished;
+    {
+        std::lock_guard<std::mutex> lock(state_.mu);
+        for (auto it = commands_.begin(); it != commands_.end();) {
+            auto next = std::next(it);
+            if ((*it)->done)
+                finished.splice(finished.end(), commands_, it);
+            it = next;
+        }
+    }
+    for (auto &c : finished)
+        c->thread.join();
+}
+
+void CommandServer::serve(Connection &c)
+{
+    while (serve_one(c)) {
+    }
+    std::lock_guard<std::mutex> lock(state_.mu);
+    c.sock.shutdown();
+    c.done = true;
+}
+
+// Handles one request on the connection. False when the connection is done.
+bool CommandServer::serve_one(Connection &c)
+{
+    uint8_t raw[wire::kHeaderSize];
+    if (net::read_exact(c.sock.fd(), raw, sizeof raw, state_.stopping) < sizeof raw)
+        return false;
+    const wire::CommandHeader header = wire::decode_command_header(raw);
+    ReceivedPacket packet;
+    packet.code = header.code;
+    packet.status = header.status;
+    packet.token = header.token;
+    packet.declared_length = header.length;
+    if (header.length > wire::kMaxPayload) {
+        log(std::move(packet));
+        return false;
+    }
+    packet.payload.resize(header.length);
+    const size_t got = net::read_exact(c.sock.fd(), packet.payload.data(), header.length, state_.stopping);
+    packet.payload.resize(got);
+    const bool complete = got == header.length && header.magic_ok();
+    const ReceivedPacket request = packet;
+    log(std::move(packet));
+    if (!complete)
+        return false;
+
+    if (request.code == wire::kLogout) {
+        logout(request.token, c.order);
+        return true;
+    }
+    Fault active;
+    uint32_t device_token;
+    {
+        std::lock_guard<std::mutex> lock(state_.mu);
+        active = state_.fault;
+        device_token = state_.model.token;
+    }
+    Answer answer = request.code == wire::kLogin ? answers_.login(request) : answers_.command(request, c.order);
+    if (answer.unanswered)
+        return false;
+    const uint32_t session_token = answer.token;  // the stream's, whatever the fault writes in the answer
+    apply_fault(active, request.code, device_token, answer);
+    if (answer.snapshot)
+        streams_.push_snapshot();
+    for (const ParamNotice &notice : answer.notices)
+        streams_.send_param_change(notice.sub_type, notice.data);
+    if (active == Fault::AnswerLate) {
+        std::unique_lock<std::mutex> lock(state_.mu);
+        if (state_.cv.wait_for(lock, kAnswerLateDelay, [this] { return state_.stopping.load(); }))
+            return false;
+    }
+    // The stream exists before the host can send its first command, so a
+    // video begin right after the login always finds it.
+    const bool logged_in = request.code == wire::kLogin && answer.status == wire::kStatusOk;
+    StreamConnection *stream = logged_in && active != Fault::NoConnectBack
+                                   ? streams_.connect_back(c.sock, session_token, c.order)
+                                   : nullptr;
+    const std::vector<uint8_t> bytes = answer_bytes(answer, active);
+    if (net::send_all(c.sock.fd(), bytes.data(), bytes.size()) && !closes_after_answer(active))
+        return true;
+    if (stream) {
+        std::lock_guard<std::mutex> lock(state_.mu);
+        stream->close_requested = true;
+    }
+    state_.cv.notify_all();
+    return false;
+}
+
+void CommandServer::log(ReceivedPacket packet)
+{
+    {
+        std::lock_guard<std::mutex> lock(state_.mu);
+        state_.packets.push_back(std::move(packet));
+    }
+    state_.cv.notify_all();
+}
+
+void CommandServer::logout(uint32_t token, uint64_t order)
+{
+    std::lock_guard<std::mutex> lock(state_.mu);
+    if (token != state_.model.token)
+        return;
+    if (state_.serial_opened_by < order)
+        state_.serial.close();
+    streams_.close_session(token, order);
+    state_.cv.notify_all();
+}
+
+}  // namespace probesim

@@ -1,0 +1,58 @@
+// Accepts the hosts' command connections and serves each on a thread of its
+// own: reads a request, logs it, answers it with any fault applied, and
+// starts the stream connection back after a login.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <thread>
+
+#include "command_answers.h"
+#include "device_state.h"
+#include "probe_socket.h"
+#include "stream_hub.h"
+
+namespace probesim {
+
+class CommandServer {
+public:
+    CommandServer(DeviceState &state, StreamHub &streams) : state_(state), streams_(streams), answers_(state, streams) {}
+    ~CommandServer() { stop(); }
+    CommandServer(const CommandServer &) = delete;
+    CommandServer &operator=(const CommandServer &) = delete;
+
+    // Serves connections on the listening socket until stop().
+    void start(net::Socket listener);
+    // Ends every command connection and joins its thread; stopping must be set.
+    void stop();
+    bool running() const { return accept_thread_.joinable(); }
+    const net::Socket &listener() const { return listener_; }
+
+private:
+    struct Connection {
+        net::Socket sock;
+        // Accept order. Connections are served in parallel, so a logout may be
+        // handled after a later login; it ends only what came before it.
+        uint64_t order = 0;
+        bool done = false;  // guarded by state.mu
+        std::thread thread;
+    };
+
+    void accept_loop();
+    void reap_finished();
+    void serve(Connection &c);
+    bool serve_one(Connection &c);
+    void log(ReceivedPacket packet);
+    void logout(uint32_t token, uint64_t order);
+
+    DeviceState &state_;
+    StreamHub &streams_;
+    CommandAnswers answers_;
+    net::Socket listener_;
+    std::thread accept_thread_;
+    uint64_t accepted_ = 0;                             // guarded by state.mu
+    std::list<std::unique_ptr<Connection>> commands_;  // guarded by state.mu
+};
+
+}  // namespace probesim

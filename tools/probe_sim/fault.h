@@ -1,0 +1,58 @@
+// The misbehaviours the simulated probe can be switched to, each with the
+// name the command line takes and a line of help. Every list of faults
+// (the parser, --help, --list-faults and the README) is made from this table.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace probesim {
+
+enum class Fault {
+    None,
+    RefuseLogin,
+    AnswerLate,
+    WrongMagic,
+    WrongCode,
+    WrongToken,
+    NonzeroStatus,
+    CloseMidResponse,
+    LoginNoPayload,
+    LoginShortPayload,
+    VideoInfoShort,
+    AudioParamsShort,
+    AudioParamsLong,
+    SerialParamsShort,
+    SerialParamsLong,
+    NoConnectBack,
+    AnswerOneByteShort,
+    AnswerOneByteLong,
+    SilentGpio,
+    AliasWithoutNul,
+    // Stream faults, kept last (is_stream_fault() goes by the order): applied
+    // once, to the next video frame sent, then they clear themselves.
+    StreamWrongMagic,
+    StreamWrongToken,
+    StreamLengthMismatch,
+    StreamOversizedPayload,
+    StreamUnknownType,
+    StreamDropMidFrame,
+};
+
+struct FaultInfo {
+    Fault fault;
+    const char *name;
+    const char *help;
+};
+
+// Every fault, None first, in the order the lists show them.
+const std::vector<FaultInfo> &fault_table();
+
+std::optional<Fault> fault_named(const std::string &name);
+bool is_stream_fault(Fault fault);
+
+// One markdown bullet per fault (None left out): "- `name`: help".
+std::string fault_list_markdown();
+
+}  // namespace probesim
