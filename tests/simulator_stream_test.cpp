@@ -6,28 +6,23 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
-#include <cstring>
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include <jpeglib.h>
 
+#include "bare_host.h"
 #include "libav_library.h"
 #include "plain_stream_sender.h"
 #include "probe_simulator.h"
+#include "probe_wire.h"
 #include "test_support.h"
 
 using namespace std::chrono_literals;
@@ -39,37 +34,16 @@ using testing_support::start_sim;
 
 namespace {
 
-constexpr uint16_t kCommandPort = 34674;
-constexpr uint8_t kVideo = 0;
-constexpr uint8_t kPicture = 1;
-constexpr uint8_t kParamChange = 4;
-constexpr uint32_t kMjpeg = 2;
-constexpr uint32_t kH264 = 3;
-constexpr uint32_t kYuyv = 1;
-constexpr size_t kFrameHeaderSize = 28;
-constexpr size_t kHostFrameBuffer = 1 << 20;
-constexpr auto kWait = 5s;
-// Long enough for several frames at 30 a second: a quiet stream is quiet.
-constexpr auto kQuietSpell = 300ms;
+namespace wire = probesim::wire;
+using namespace bare_host;
+using wire::get_u32;
+using wire::put_u32;
 
-uint32_t get_u32(const uint8_t *p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-void put_u32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-std::vector<uint8_t> u32_payload(uint32_t v)
-{
-    std::vector<uint8_t> out(4);
-    put_u32(out.data(), v);
-    return out;
-}
+constexpr uint32_t kMjpeg = wire::kFormatMjpeg;
+constexpr uint32_t kH264 = wire::kFormatH264;
+constexpr uint32_t kYuyv = wire::kFormatYuyv;
+constexpr size_t kFrameHeaderSize = wire::kFrameHeaderSize;
+constexpr size_t kHostFrameBuffer = wire::kMaxFramePayload;
 
 std::vector<uint32_t> words(const std::vector<uint8_t> &bytes, size_t from = 0)
 {
@@ -78,313 +52,6 @@ std::vector<uint32_t> words(const std::vector<uint8_t> &bytes, size_t from = 0)
         out.push_back(get_u32(&bytes[i]));
     return out;
 }
-
-uint32_t resolution(uint16_t width, uint16_t height) { return static_cast<uint32_t>(width) << 16 | height; }
-
-bool send_all(int fd, const std::vector<uint8_t> &bytes)
-{
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t w = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (w <= 0)
-            return false;
-        sent += static_cast<size_t>(w);
-    }
-    return true;
-}
-
-bool recv_all(int fd, uint8_t *buffer, size_t n, int timeout_ms)
-{
-    size_t got = 0;
-    while (got < n) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, timeout_ms) <= 0)
-            return false;
-        const ssize_t r = ::recv(fd, buffer + got, n - got, 0);
-        if (r <= 0)
-            return false;
-        got += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-sockaddr_in loopback(const std::string &address, uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-    return a;
-}
-
-struct Packet {
-    uint8_t magic[3] = {};
-    uint8_t sub_code = 0;
-    uint32_t token = 0;
-    uint8_t type = 0;
-    uint8_t count = 0;
-    uint8_t index = 0;
-    std::vector<uint8_t> payload;
-
-    bool magic_ok() const { return magic[0] == 'Q' && magic[1] == 'R' && magic[2] == 'N'; }
-    uint32_t sub_type() const { return payload.size() >= 4 ? get_u32(payload.data()) : ~0u; }
-};
-
-struct Frame {
-    std::vector<Packet> packets;
-    std::vector<uint8_t> payload;  // FrameHeader + data, as the host assembles it
-
-    uint32_t format() const { return get_u32(&payload[4]); }
-    uint32_t resolution() const { return get_u32(&payload[8]); }
-    uint32_t sequence() const { return get_u32(&payload[12]); }
-    bool key_frame() const { return payload[16] != 0; }
-    uint32_t declared_length() const { return get_u32(&payload[24]); }
-    std::vector<uint8_t> data() const { return std::vector<uint8_t>(payload.begin() + kFrameHeaderSize, payload.end()); }
-};
-
-struct Reply {
-    bool ok = false;  // an answer arrived
-    uint16_t code = 0;
-    uint16_t status = 0;
-    std::vector<uint8_t> payload;
-};
-
-// Reads every packet the device sends on one stream connection into a queue.
-class StreamReader {
-public:
-    explicit StreamReader(int fd) : fd_(fd), thread_([this] { run(); }) {}
-    ~StreamReader()
-    {
-        ::shutdown(fd_, SHUT_RDWR);
-        thread_.join();
-        ::close(fd_);
-    }
-
-    // Removes and returns the first packet that matches, waiting up to timeout.
-    std::optional<Packet> take(const std::function<bool(const Packet &)> &match,
-                               std::chrono::milliseconds timeout = kWait)
-    {
-        std::unique_lock<std::mutex> lock(mu_);
-        std::optional<Packet> found;
-        cv_.wait_for(lock, timeout, [&] {
-            const auto it = std::find_if(packets_.begin(), packets_.end(), match);
-            if (it != packets_.end()) {
-                found = std::move(*it);
-                packets_.erase(it);
-                return true;
-            }
-            return closed_;
-        });
-        return found;
-    }
-
-    // The next fragment of any type, in arrival order.
-    std::optional<Packet> next(std::chrono::milliseconds timeout = kWait)
-    {
-        return take([](const Packet &) { return true; }, timeout);
-    }
-
-    bool wait_closed(std::chrono::milliseconds timeout = kWait)
-    {
-        std::unique_lock<std::mutex> lock(mu_);
-        return cv_.wait_for(lock, timeout, [this] { return closed_; });
-    }
-
-    // Drops packets of that type until none has come for a while. Bounded,
-    // so a stream that never pauses leaves packets behind.
-    void drain(uint8_t type)
-    {
-        for (int n = 0; n < 100; ++n)
-            if (!take([type](const Packet &q) { return q.type == type; }, 200ms))
-                return;
-    }
-
-private:
-    void run()
-    {
-        for (;;) {
-            uint8_t raw[16];
-            if (!recv_all(fd_, raw, sizeof raw, 10000))
-                break;
-            Packet p;
-            std::memcpy(p.magic, raw, 3);
-            p.sub_code = raw[3];
-            p.token = get_u32(raw + 4);
-            p.type = raw[8];
-            p.count = raw[9];
-            p.index = raw[10];
-            p.payload.resize(get_u32(raw + 12));
-            if (!p.payload.empty() && !recv_all(fd_, p.payload.data(), p.payload.size(), 10000))
-                break;
-            std::lock_guard<std::mutex> lock(mu_);
-            packets_.push_back(std::move(p));
-            cv_.notify_all();
-        }
-        std::lock_guard<std::mutex> lock(mu_);
-        closed_ = true;
-        cv_.notify_all();
-    }
-
-    int fd_;
-    std::mutex mu_;
-    std::condition_variable cv_;
-    std::deque<Packet> packets_;
-    bool closed_ = false;
-    std::thread thread_;
-};
-
-// A bare host: logs in from a chosen port, so it knows where the device
-// will connect back, and sends each command on a connection of its own.
-class Host {
-public:
-    explicit Host(std::string device) : device_(std::move(device)) {}
-    ~Host()
-    {
-        if (listener_ >= 0)
-            ::close(listener_);
-    }
-
-    bool login()
-    {
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            if (listener_ >= 0)
-                ::close(listener_);
-            listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-            const int on = 1;
-            setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-            sockaddr_in any = loopback("127.0.0.1", 0);
-            socklen_t len = sizeof any;
-            if (::bind(listener_, reinterpret_cast<sockaddr *>(&any), sizeof any) != 0 ||
-                getsockname(listener_, reinterpret_cast<sockaddr *>(&any), &len) != 0)
-                continue;
-            // The device connects back to the login's source port, byte-swapped, plus one.
-            const uint16_t data_port = ntohs(any.sin_port);
-            const uint16_t swapped = static_cast<uint16_t>(data_port - 1);
-            const uint16_t login_port = static_cast<uint16_t>((swapped & 0xFF) << 8 | swapped >> 8);
-            if (login_port < 1024 || ::listen(listener_, 4) != 0)
-                continue;
-            const Reply answer = exchange(1, {}, login_port);
-            if (!answer.ok)
-                continue;
-            return answer.status == 0;
-        }
-        return false;
-    }
-
-    Reply command(uint16_t code, const std::vector<uint8_t> &payload = {}) { return exchange(code, payload, 0); }
-    // The device does not answer a logout.
-    void logout() { exchange(0x0002, {}, 0, false); }
-
-    // Waits for the device's stream connection and starts reading it.
-    bool accept_stream(std::chrono::milliseconds timeout = kWait)
-    {
-        pollfd p{listener_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0)
-            return false;
-        const int fd = ::accept(listener_, nullptr, nullptr);
-        if (fd < 0)
-            return false;
-        stream = std::make_unique<StreamReader>(fd);
-        return true;
-    }
-
-    void close_stream() { stream.reset(); }
-
-    // The next complete frame or picture of that type: its fragments in
-    // order, each one checked as it arrives.
-    std::optional<Frame> frame(uint8_t type, std::chrono::milliseconds timeout = kWait)
-    {
-        Frame f;
-        for (;;) {
-            std::optional<Packet> p = stream->take([type](const Packet &q) { return q.type == type; }, timeout);
-            if (!p)
-                return std::nullopt;
-            EXPECT_TRUE(p->magic_ok());
-            EXPECT_EQ(p->sub_code, 0);
-            EXPECT_EQ(p->token, token);
-            EXPECT_EQ(p->index, f.packets.size()) << "fragments come in order, none missing";
-            if (!f.packets.empty()) {
-                EXPECT_EQ(p->count, f.packets.front().count);
-            }
-            f.payload.insert(f.payload.end(), p->payload.begin(), p->payload.end());
-            f.packets.push_back(std::move(*p));
-            if (f.packets.back().index + 1 >= f.packets.back().count)
-                break;
-        }
-        EXPECT_GE(f.payload.size(), kFrameHeaderSize);
-        if (f.payload.size() < kFrameHeaderSize)
-            return std::nullopt;
-        return f;
-    }
-
-    std::optional<Packet> notice(uint32_t sub_type, std::chrono::milliseconds timeout = kWait)
-    {
-        return stream->take([sub_type](const Packet &p) { return p.type == kParamChange && p.sub_type() == sub_type; },
-                            timeout);
-    }
-
-    // The next frame whose rendering began after everything sent so far:
-    // the one in flight may still carry the old settings.
-    std::optional<Frame> fresh_frame(const ProbeSimulator &sim)
-    {
-        const size_t sent = sim.state().video_frames_sent;
-        for (int n = 0; n < 100; ++n) {
-            std::optional<Frame> f = frame(kVideo);
-            if (!f || f->sequence() > sent + 1)
-                return f;
-        }
-        return std::nullopt;
-    }
-
-    bool quiet(uint8_t type, std::chrono::milliseconds spell = kQuietSpell)
-    {
-        return !stream->take([type](const Packet &p) { return p.type == type; }, spell);
-    }
-
-    uint32_t token = 0;
-    std::unique_ptr<StreamReader> stream;
-
-private:
-    Reply exchange(uint16_t code, const std::vector<uint8_t> &payload, uint16_t from_port, bool await = true)
-    {
-        Reply reply;
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (from_port) {
-            const int on = 1;
-            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-            sockaddr_in local = loopback("127.0.0.1", from_port);
-            if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
-                ::close(fd);
-                return reply;
-            }
-        }
-        sockaddr_in remote = loopback(device_, kCommandPort);
-        std::vector<uint8_t> request(16, 0);
-        request[0] = 'Q';
-        request[1] = 'R';
-        request[2] = 'N';
-        request[4] = static_cast<uint8_t>(code);
-        request[5] = static_cast<uint8_t>(code >> 8);
-        put_u32(&request[8], code == 1 ? 0 : token);
-        put_u32(&request[12], static_cast<uint32_t>(payload.size()));
-        request.insert(request.end(), payload.begin(), payload.end());
-        uint8_t head[16];
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) == 0 && send_all(fd, request) &&
-            await && recv_all(fd, head, sizeof head, 10000)) {
-            reply.code = static_cast<uint16_t>(head[4] | head[5] << 8);
-            reply.status = static_cast<uint16_t>(head[6] | head[7] << 8);
-            reply.payload.resize(get_u32(head + 12));
-            reply.ok = reply.payload.empty() || recv_all(fd, reply.payload.data(), reply.payload.size(), 10000);
-            if (code == 1)
-                token = get_u32(head + 8);
-        }
-        ::close(fd);
-        return reply;
-    }
-
-    std::string device_;
-    int listener_ = -1;
-};
 
 struct Picture {
     bool ok = false;
@@ -528,7 +195,7 @@ protected:
         ASSERT_TRUE(sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 1; }, kWait));
     }
 
-    void begin_video() { ASSERT_EQ(host->command(0x100A).status, 0); }
+    void begin_video() { ASSERT_EQ(host->command(wire::kVideoBegin).status, 0); }
 
     ProbeSimulator &sim() { return *running.sim; }
 
@@ -552,7 +219,7 @@ TEST_F(SimulatorStream, StreamsFragmentedMjpegFramesOnlyBetweenBeginAndEnd)
         for (const Packet &p : f->packets)
             EXPECT_LE(p.payload.size(), options.fragment_size);
         EXPECT_EQ(f->format(), kMjpeg);
-        EXPECT_EQ(f->resolution(), resolution(1280, 960));
+        EXPECT_EQ(f->resolution(), wire::resolution_code(1280, 960));
         EXPECT_EQ(f->declared_length(), f->payload.size() - kFrameHeaderSize);
         EXPECT_LE(f->payload.size(), kHostFrameBuffer);
         const Picture picture = decode_jpeg(f->data());
@@ -565,7 +232,7 @@ TEST_F(SimulatorStream, StreamsFragmentedMjpegFramesOnlyBetweenBeginAndEnd)
     EXPECT_NE(first->data(), second->data()) << "the frame counter tells frames apart";
     EXPECT_GE(sim().state().video_frames_sent, 2u);
 
-    EXPECT_EQ(host->command(0x100B).status, 0);
+    EXPECT_EQ(host->command(wire::kVideoEnd).status, 0);
     host->stream->drain(kVideo);  // what was sent before, and the frame in flight
     EXPECT_TRUE(host->quiet(kVideo)) << "0x100B stops the video";
 }
@@ -591,7 +258,7 @@ TEST_P(SimulatorFormats, FramesCarryTheFormatAndDecodeAtTheSetSize)
         std::optional<Frame> f = host->frame(kVideo);
         ASSERT_TRUE(f);
         EXPECT_EQ(f->format(), c.format);
-        EXPECT_EQ(f->resolution(), resolution(c.width, c.height));
+        EXPECT_EQ(f->resolution(), wire::resolution_code(c.width, c.height));
         EXPECT_EQ(f->declared_length(), f->payload.size() - kFrameHeaderSize);
         if (c.format == kYuyv) {
             ASSERT_EQ(f->data().size(), static_cast<size_t>(c.width) * c.height * 2);
@@ -629,7 +296,7 @@ TEST_F(SimulatorStream, H264KeyFrameFollowsForceKeyFrame)
     if (!h264_offered(sim()))
         GTEST_SKIP() << "no H.264 encoder on this machine";
     sim().set_video_format(kH264, 640, 480, 30);
-    ASSERT_EQ(host->command(0x1010, u32_payload(300)).status, 0);  // no periodic key frame to hide it
+    ASSERT_EQ(host->command(wire::kSetKeyInterval, u32_payload(300)).status, 0);  // no periodic key frame to hide it
     begin_video();
     H264Decoder decoder;
     ASSERT_TRUE(decoder.ready());
@@ -639,7 +306,7 @@ TEST_F(SimulatorStream, H264KeyFrameFollowsForceKeyFrame)
         EXPECT_EQ(f->key_frame(), n == 0);
         EXPECT_TRUE(decoder.decode(f->data()));
     }
-    ASSERT_EQ(host->command(0x1019).status, 0);
+    ASSERT_EQ(host->command(wire::kForceKeyFrame).status, 0);
     EXPECT_EQ(sim().state().key_frame_requests, 1u);
     bool key_seen = false;
     for (int n = 0; n < 3 && !key_seen; ++n) {
@@ -698,7 +365,7 @@ TEST_F(SimulatorStream, BrightnessControlChangesTheLuminance)
     std::vector<uint8_t> set(36, 0);
     put_u32(&set[0], 0);
     put_u32(&set[4 + 8], 228);
-    ASSERT_EQ(host->command(0x1005, set).status, 0);
+    ASSERT_EQ(host->command(wire::kSetVideoCtrl, set).status, 0);
     std::optional<Frame> after = host->fresh_frame(sim());
     ASSERT_TRUE(after);
     const Picture dim = decode_jpeg(before->data());
@@ -862,7 +529,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SimulatorStream, VideoInfoBlockDescribesOffersControlsAndSettings)
 {
-    const Reply reply = host->command(0x1000);
+    const Reply reply = host->command(wire::kGetVideoInfo);
     ASSERT_EQ(reply.status, 0);
     const auto block = sim().video_info_block();
     ASSERT_EQ(reply.payload, std::vector<uint8_t>(block.begin(), block.end()));
@@ -901,10 +568,10 @@ TEST_F(SimulatorStream, VideoInfoBlockDescribesOffersControlsAndSettings)
     EXPECT_EQ(std::vector<uint32_t>(&w[100], &w[106]), (std::vector<uint32_t>{1, 0, 128, 255, 1, 128}))
         << "brightness";
     EXPECT_EQ(std::vector<uint32_t>(w.end() - 4, w.end()),
-              (std::vector<uint32_t>{kMjpeg, resolution(1280, 960), 30, 30}));
+              (std::vector<uint32_t>{kMjpeg, wire::resolution_code(1280, 960), 30, 30}));
 
     sim().set_fault(Fault::VideoInfoShort);
-    const Reply short_reply = host->command(0x1000);
+    const Reply short_reply = host->command(wire::kGetVideoInfo);
     EXPECT_EQ(short_reply.status, 0);
     EXPECT_EQ(short_reply.payload.size(), 700u);
 }
@@ -915,11 +582,15 @@ TEST_F(SimulatorStream, PayloadsOfTheWrongLengthAreRefused)
         uint16_t code;
         size_t length;
     };
-    const Case cases[] = {{0x000A, 4}, {0x1000, 0}, {0x1005, 36}, {0x1006, 4}, {0x1007, 4}, {0x1008, 4},
-                          {0x100A, 0}, {0x100B, 0}, {0x100C, 0}, {0x100D, 4}, {0x100E, 0}, {0x100F, 0},
-                          {0x1010, 4}, {0x1011, 0}, {0x1012, 4}, {0x1013, 0}, {0x1014, 4}, {0x1015, 0},
-                          {0x1016, 4}, {0x1017, 4}, {0x1018, 4}, {0x1019, 0}, {0x1020, 4}, {0x1021, 0},
-                          {0x1022, 16}, {0x1023, 0}, {0x1024, 16}, {0x1080, 70}};
+    const Case cases[] = {
+        {wire::kSetPeerMaxFrame, 4}, {wire::kGetVideoInfo, 0}, {wire::kSetVideoCtrl, 36}, {wire::kSetFormat, 4},
+        {wire::kSetResolution, 4}, {wire::kSetFps, 4}, {wire::kVideoBegin, 0}, {wire::kVideoEnd, 0},
+        {wire::kSnapshot, 0}, {wire::kSetSnapshotResolution, 4}, {wire::kResetVideoCtrl, 0},
+        {wire::kGetKeyInterval, 0}, {wire::kSetKeyInterval, 4}, {wire::kGetQp, 0}, {wire::kSetQp, 4},
+        {wire::kGetStreamValue, 0}, {wire::kSetStreamValue, 4}, {wire::kGetQuality, 0}, {wire::kSetQuality, 4},
+        {wire::kSetSnapshotQuality, 4}, {wire::kSetFpsLimit, 4}, {wire::kForceKeyFrame, 0}, {wire::kSetRotation, 4},
+        {wire::kGetRectYuyv, 0}, {wire::kSetRectYuyv, 16}, {wire::kGetCrop, 0}, {wire::kSetCrop, 16},
+        {wire::kSetXuCtrl, 70}};
     for (const Case &c : cases) {
         for (size_t length : {c.length + 1, c.length > 0 ? c.length - 1 : c.length + 4}) {
             const Reply reply = host->command(c.code, std::vector<uint8_t>(length, 0));
@@ -936,33 +607,33 @@ TEST_F(SimulatorStream, PayloadsOfTheWrongLengthAreRefused)
 TEST_F(SimulatorStream, FormatSizeAndRateFollowTheOffersAndAreNoticed)
 {
     // Raw YUYV lacks 1280x960: the device falls back to its first size and bounds the rate.
-    ASSERT_EQ(host->command(0x1006, u32_payload(kYuyv)).status, 0);
+    ASSERT_EQ(host->command(wire::kSetFormat, u32_payload(kYuyv)).status, 0);
     std::optional<Packet> n = host->notice(1);
     ASSERT_TRUE(n);
-    EXPECT_EQ(words(n->payload, 4), (std::vector<uint32_t>{kYuyv, resolution(640, 480), 15, 15}));
+    EXPECT_EQ(words(n->payload, 4), (std::vector<uint32_t>{kYuyv, wire::resolution_code(640, 480), 15, 15}));
 
-    EXPECT_NE(host->command(0x1007, u32_payload(resolution(1280, 960))).status, 0);
-    EXPECT_NE(host->command(0x1006, u32_payload(9)).status, 0);
-    ASSERT_EQ(host->command(0x1007, u32_payload(resolution(320, 240))).status, 0);
+    EXPECT_NE(host->command(wire::kSetResolution, u32_payload(wire::resolution_code(1280, 960))).status, 0);
+    EXPECT_NE(host->command(wire::kSetFormat, u32_payload(9)).status, 0);
+    ASSERT_EQ(host->command(wire::kSetResolution, u32_payload(wire::resolution_code(320, 240))).status, 0);
     n = host->notice(1);
     ASSERT_TRUE(n);
-    EXPECT_EQ(words(n->payload, 4), (std::vector<uint32_t>{kYuyv, resolution(320, 240), 15, 30}));
-    EXPECT_NE(host->command(0x1008, u32_payload(31)).status, 0);
-    EXPECT_NE(host->command(0x1008, u32_payload(0)).status, 0);
-    ASSERT_EQ(host->command(0x1008, u32_payload(30)).status, 0);
+    EXPECT_EQ(words(n->payload, 4), (std::vector<uint32_t>{kYuyv, wire::resolution_code(320, 240), 15, 30}));
+    EXPECT_NE(host->command(wire::kSetFps, u32_payload(31)).status, 0);
+    EXPECT_NE(host->command(wire::kSetFps, u32_payload(0)).status, 0);
+    ASSERT_EQ(host->command(wire::kSetFps, u32_payload(30)).status, 0);
     n = host->notice(1);
     ASSERT_TRUE(n);
-    EXPECT_EQ(words(n->payload, 4), (std::vector<uint32_t>{kYuyv, resolution(320, 240), 30, 30}));
+    EXPECT_EQ(words(n->payload, 4), (std::vector<uint32_t>{kYuyv, wire::resolution_code(320, 240), 30, 30}));
     EXPECT_FALSE(host->notice(1, kQuietSpell)) << "refused settings are not noticed";
 
     const auto block = sim().video_info_block();
     EXPECT_EQ(words(std::vector<uint8_t>(block.end() - 16, block.end())),
-              (std::vector<uint32_t>{kYuyv, resolution(320, 240), 30, 30}));
+              (std::vector<uint32_t>{kYuyv, wire::resolution_code(320, 240), 30, 30}));
     begin_video();
     std::optional<Frame> f = host->frame(kVideo);
     ASSERT_TRUE(f);
     EXPECT_EQ(f->format(), kYuyv);
-    EXPECT_EQ(f->resolution(), resolution(320, 240));
+    EXPECT_EQ(f->resolution(), wire::resolution_code(320, 240));
 }
 
 TEST_F(SimulatorStream, ControlsAreSetCheckedResetAndNoticed)
@@ -972,7 +643,7 @@ TEST_F(SimulatorStream, ControlsAreSetCheckedResetAndNoticed)
         put_u32(&payload[0], index);
         put_u32(&payload[4 + 8], static_cast<uint32_t>(value));
         put_u32(&payload[4 + 28], mode);
-        return host->command(0x1005, payload).status;
+        return host->command(wire::kSetVideoCtrl, payload).status;
     };
     ASSERT_EQ(set_control(9, 300, 0), 0);  // exposure, to manual
     std::optional<Packet> n = host->notice(2);
@@ -995,7 +666,7 @@ TEST_F(SimulatorStream, ControlsAreSetCheckedResetAndNoticed)
     EXPECT_NE(set_control(10, 0, 0), 0) << "no such index";
 
     ASSERT_EQ(set_control(0, 40, 0), 0);
-    ASSERT_EQ(host->command(0x100E).status, 0);
+    ASSERT_EQ(host->command(wire::kResetVideoCtrl).status, 0);
     n = host->notice(6);
     ASSERT_TRUE(n);
     ASSERT_EQ(n->payload.size(), 4u + 320u);
@@ -1013,7 +684,7 @@ TEST_F(SimulatorStream, EncoderSettingsAreAnsweredStoredAndNoticed)
         EXPECT_EQ(r.payload.size(), 4u);
         return r.payload.size() == 4 ? get_u32(r.payload.data()) : 0;
     };
-    const uint32_t qp = value(0x1011);
+    const uint32_t qp = value(wire::kGetQp);
     EXPECT_GE(qp, 20u);
     EXPECT_LE(qp, 40u);
 
@@ -1024,8 +695,10 @@ TEST_F(SimulatorStream, EncoderSettingsAreAnsweredStoredAndNoticed)
         uint32_t bad;
         int word;  // place in the sub-type 8 notice; -1 for none
     };
-    const Case cases[] = {{0x1012, 0x1011, 35, 41, 0}, {0x1010, 0x100F, 60, 0, 1}, {0x1014, 0x1013, 5000, 0, 2},
-                          {0x1016, 0x1015, 55, 101, -1}};
+    const Case cases[] = {{wire::kSetQp, wire::kGetQp, 35, 41, 0},
+                          {wire::kSetKeyInterval, wire::kGetKeyInterval, 60, 0, 1},
+                          {wire::kSetStreamValue, wire::kGetStreamValue, 5000, 0, 2},
+                          {wire::kSetQuality, wire::kGetQuality, 55, 101, -1}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.set);
         EXPECT_NE(host->command(c.set, u32_payload(c.bad)).status, 0);
@@ -1041,7 +714,7 @@ TEST_F(SimulatorStream, EncoderSettingsAreAnsweredStoredAndNoticed)
     }
     EXPECT_FALSE(host->notice(8, kQuietSpell)) << "refused values and JPEG quality are not noticed";
 
-    ASSERT_EQ(host->command(0x000A, u32_payload(55)).status, 0);
+    ASSERT_EQ(host->command(wire::kSetPeerMaxFrame, u32_payload(55)).status, 0);
     std::optional<Packet> n = host->notice(9);
     ASSERT_TRUE(n);
     EXPECT_EQ(words(n->payload, 4), std::vector<uint32_t>{55});
@@ -1050,7 +723,8 @@ TEST_F(SimulatorStream, EncoderSettingsAreAnsweredStoredAndNoticed)
 
 TEST_F(SimulatorStream, RectanglesAreStoredAndReadBack)
 {
-    for (const auto &codes : {std::make_pair(0x1022, 0x1021), std::make_pair(0x1024, 0x1023)}) {
+    for (const auto &codes :
+         {std::make_pair(wire::kSetRectYuyv, wire::kGetRectYuyv), std::make_pair(wire::kSetCrop, wire::kGetCrop)}) {
         std::vector<uint8_t> rect(16);
         for (size_t i = 0; i < rect.size(); ++i)
             rect[i] = static_cast<uint8_t>(codes.first + i);
@@ -1059,21 +733,21 @@ TEST_F(SimulatorStream, RectanglesAreStoredAndReadBack)
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.payload, rect);
     }
-    EXPECT_EQ(host->command(0x1080, std::vector<uint8_t>(70, 7)).status, 0);
-    EXPECT_EQ(host->command(0x1020, u32_payload(90)).status, 0);
-    EXPECT_NE(host->command(0x1020, u32_payload(45)).status, 0);
+    EXPECT_EQ(host->command(wire::kSetXuCtrl, std::vector<uint8_t>(70, 7)).status, 0);
+    EXPECT_EQ(host->command(wire::kSetRotation, u32_payload(90)).status, 0);
+    EXPECT_NE(host->command(wire::kSetRotation, u32_payload(45)).status, 0);
 }
 
 TEST_F(SimulatorStream, SnapshotPushesOnePictureWithoutVideo)
 {
-    EXPECT_NE(host->command(0x100D, u32_payload(resolution(1000, 1000))).status, 0);
-    ASSERT_EQ(host->command(0x100D, u32_payload(resolution(640, 480))).status, 0);
-    ASSERT_EQ(host->command(0x1017, u32_payload(50)).status, 0);
-    ASSERT_EQ(host->command(0x100C).status, 0);
+    EXPECT_NE(host->command(wire::kSetSnapshotResolution, u32_payload(wire::resolution_code(1000, 1000))).status, 0);
+    ASSERT_EQ(host->command(wire::kSetSnapshotResolution, u32_payload(wire::resolution_code(640, 480))).status, 0);
+    ASSERT_EQ(host->command(wire::kSetSnapshotQuality, u32_payload(50)).status, 0);
+    ASSERT_EQ(host->command(wire::kSnapshot).status, 0);
     std::optional<Frame> picture = host->frame(kPicture);
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->format(), kMjpeg);
-    EXPECT_EQ(picture->resolution(), resolution(640, 480));
+    EXPECT_EQ(picture->resolution(), wire::resolution_code(640, 480));
     EXPECT_EQ(picture->declared_length(), picture->payload.size() - kFrameHeaderSize);
     const Picture decoded = decode_jpeg(picture->data());
     EXPECT_TRUE(decoded.ok);
@@ -1085,10 +759,10 @@ TEST_F(SimulatorStream, SnapshotPushesOnePictureWithoutVideo)
 TEST_F(SimulatorStream, RawPacketsGoOutAsGiven)
 {
     const std::vector<uint8_t> data{1, 2, 3};
-    const std::vector<uint8_t> payload = ProbeSimulator::frame_payload(kH264, resolution(320, 240), 77, true, data);
+    const std::vector<uint8_t> payload = ProbeSimulator::frame_payload(kH264, wire::resolution_code(320, 240), 77, true, data);
     ASSERT_EQ(payload.size(), kFrameHeaderSize + 3);
     EXPECT_EQ(words(std::vector<uint8_t>(payload.begin(), payload.begin() + 28)),
-              (std::vector<uint32_t>{0, kH264, resolution(320, 240), 77, 1, 0, 3}));
+              (std::vector<uint32_t>{0, kH264, wire::resolution_code(320, 240), 77, 1, 0, 3}));
 
     probesim::StreamPacket odd;
     odd.type = kPicture;
