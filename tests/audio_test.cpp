@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "alaw_encoder.h"
+#include "probe_wire.h"
 #include "stream_session.h"
 
 using namespace testing_support;
@@ -14,9 +15,9 @@ using probesim::Fault;
 
 namespace {
 
-constexpr uint16_t kGetAudioParams = 0x2002;
-constexpr uint16_t kAudioBegin = 0x2004;
-constexpr uint16_t kAudioEnd = 0x2005;
+using probesim::wire::kGetAudioParams;
+using probesim::wire::kAudioBegin;
+using probesim::wire::kAudioEnd;
 constexpr int kBlockCodes = 160;  // 20 ms at 8 kHz, as the simulated probe frames its audio
 constexpr int kTonePeriod = 8;    // 1 kHz at 8 kHz
 

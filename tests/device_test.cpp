@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "probe_session.h"
+#include "probe_wire.h"
 
 using namespace testing_support;
 using probesim::DeviceModel;
@@ -17,20 +18,20 @@ using probesim::ReceivedPacket;
 
 namespace {
 
-constexpr uint16_t kGetMac = 0x0004;
-constexpr uint16_t kSetClock = 0x0007;
-constexpr uint16_t kGetPins = 0x4001;
-constexpr uint16_t kSetPin = 0x4003;
-constexpr uint16_t kSetAllPins = 0x4004;
-constexpr uint16_t kI2cRead = 0x5002;
-constexpr uint16_t kI2cWrite = 0x5003;
-constexpr uint16_t kSetId = 0x8003;
-constexpr uint16_t kSetAlias = 0x8004;
-constexpr uint16_t kGetId = 0x8005;
-constexpr uint16_t kGetAlias = 0x8006;
-constexpr uint16_t kReboot = 0x8007;
-constexpr uint16_t kReset = 0x8008;
-constexpr uint16_t kControlText = 0x8FF1;
+using probesim::wire::kGetMac;
+using probesim::wire::kSetClock;
+using probesim::wire::kGetPins;
+using probesim::wire::kSetPin;
+using probesim::wire::kSetAllPins;
+using probesim::wire::kI2cRead;
+using probesim::wire::kI2cWrite;
+using probesim::wire::kSetId;
+using probesim::wire::kSetAlias;
+using probesim::wire::kGetId;
+using probesim::wire::kGetAlias;
+using probesim::wire::kReboot;
+using probesim::wire::kReset;
+using probesim::wire::kControlText;
 constexpr int kGpioNotice = 5;
 
 DeviceModel new_generation()

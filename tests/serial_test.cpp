@@ -16,9 +16,9 @@ using probesim::Fault;
 
 namespace {
 
-constexpr uint16_t kGetSerialParams = 0x3001;
-constexpr uint16_t kSerialOpen = 0x3007;
-constexpr uint16_t kSerialClose = 0x3008;
+using probesim::wire::kGetSerialParams;
+using probesim::wire::kSerialOpen;
+using probesim::wire::kSerialClose;
 constexpr int kParamChangeSerial = 4;
 
 std::vector<uint8_t> bytes_of(const std::string &text)
@@ -154,11 +154,11 @@ TEST_F(SerialTest, SettersSendTheWordAndKeepTheCache)
         uint32_t value;
     };
     const Case cases[] = {
-        {QRN_NET_Serial_SetSpeed, QRN_NET_Serial_GetSpeed, 0x3002, 9600},
-        {QRN_NET_Serial_SetDataBit, QRN_NET_Serial_GetDataBit, 0x3003, 7},
-        {QRN_NET_Serial_SetStopBit, QRN_NET_Serial_GetStopBit, 0x3004, 2},
-        {QRN_NET_Serial_SetParity, QRN_NET_Serial_GetParity, 0x3005, 2},
-        {QRN_NET_Serial_SetTimeout, QRN_NET_Serial_GetTimeout, 0x3006, 250},
+        {QRN_NET_Serial_SetSpeed, QRN_NET_Serial_GetSpeed, probesim::wire::kSetSerialSpeed, 9600},
+        {QRN_NET_Serial_SetDataBit, QRN_NET_Serial_GetDataBit, probesim::wire::kSetSerialDataBits, 7},
+        {QRN_NET_Serial_SetStopBit, QRN_NET_Serial_GetStopBit, probesim::wire::kSetSerialStopBits, 2},
+        {QRN_NET_Serial_SetParity, QRN_NET_Serial_GetParity, probesim::wire::kSetSerialParity, 2},
+        {QRN_NET_Serial_SetTimeout, QRN_NET_Serial_GetTimeout, probesim::wire::kSetSerialTimeout, 250},
     };
     int value = 0;
     ASSERT_EQ(QRN_NET_Serial_GetSpeed(handle, &value), QRN_OK);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "probe_session.h"
+#include "probe_wire.h"
 
 using namespace testing_support;
 using probesim::Fault;
@@ -15,13 +16,13 @@ using probesim::WirelessSettings;
 
 namespace {
 
-constexpr uint16_t kSetStation = 0x6002;
-constexpr uint16_t kSetApClient = 0x6003;
-constexpr uint16_t kSetAp = 0x6004;
-constexpr uint16_t kRestartNetwork = 0x6005;
-constexpr uint16_t kSetApChannel = 0x6006;
-constexpr uint16_t kCloseApClient = 0x6011;
-constexpr uint16_t kSetApHidden = 0x6012;
+using probesim::wire::kSetStation;
+using probesim::wire::kSetApClient;
+using probesim::wire::kSetAp;
+using probesim::wire::kRestartNetwork;
+using probesim::wire::kSetApChannel;
+using probesim::wire::kCloseApClient;
+using probesim::wire::kSetApHidden;
 
 WirelessConfig config(const char *ssid, const char *passphrase)
 {
