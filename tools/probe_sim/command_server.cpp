@@ -2,6 +2,7 @@
 
 #include "answer_faults.h"
 #include "probe_wire.h"
+#include "take_finished.h"
 
 namespace probesim {
 
@@ -65,17 +66,7 @@ void CommandServer::accept_loop()
 
 void CommandServer::reap_finished()
 {
-    std::list<std::unique_ptr<Connection>> finished;
-    {
-        std::lock_guard<std::mutex> lock(state_.mu);
-        for (auto it = commands_.begin(); it != commands_.end();) {
-            auto next = std::next(it);
-            if ((*it)->done)
-                finished.splice(finished.end(), commands_, it);
-            it = next;
-        }
-    }
-    for (auto &c : finished)
+    for (auto &c : take_finished(state_.mu, commands_))
         c->thread.join();
 }
 

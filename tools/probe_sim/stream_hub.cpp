@@ -2,6 +2,7 @@
 
 #include "probe_wire.h"
 #include "stream_sender.h"
+#include "take_finished.h"
 
 namespace probesim {
 
@@ -145,17 +146,7 @@ void StreamHub::push_snapshot()
 
 void StreamHub::reap_finished()
 {
-    std::list<std::unique_ptr<StreamConnection>> finished;
-    {
-        std::lock_guard<std::mutex> lock(state_.mu);
-        for (auto it = streams_.begin(); it != streams_.end();) {
-            auto next = std::next(it);
-            if ((*it)->done)
-                finished.splice(finished.end(), streams_, it);
-            it = next;
-        }
-    }
-    finished.clear();  // joins
+    take_finished(state_.mu, streams_);  // dropped at once: a connection joins its thread as it goes
 }
 
 void StreamHub::stop()
