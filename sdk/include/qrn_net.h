@@ -171,8 +171,7 @@ typedef struct ScanDeviceInformation {
  * size, and the compiler names the line. */
 #  define QRN_STATIC_ASSERT_NAME(line) QRN_STATIC_ASSERT_JOIN(qrn_static_assert_line_, line)
 #  define QRN_STATIC_ASSERT_JOIN(prefix, line) prefix##line
-#  define QRN_STATIC_ASSERT(condition, message) \
-      typedef char QRN_STATIC_ASSERT_NAME(__LINE__)[(condition) ? 1 : -1]
+#  define QRN_STATIC_ASSERT(condition, message) typedef char QRN_STATIC_ASSERT_NAME(__LINE__)[(condition) ? 1 : -1]
 #endif
 QRN_STATIC_ASSERT(sizeof(FrameHeader) == 28, "FrameHeader is 28 bytes");
 QRN_STATIC_ASSERT(offsetof(FrameHeader, length) == 24, "FrameHeader length at 24");
