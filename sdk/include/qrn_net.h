@@ -163,9 +163,15 @@ typedef struct ScanDeviceInformation {
 #define QRN_SCAN_MAX_DEVICES 50
 
 #if defined(__cplusplus)
-#  define QRN_STATIC_ASSERT static_assert
+#  define QRN_STATIC_ASSERT(condition, message) static_assert(condition, message)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#  define QRN_STATIC_ASSERT(condition, message) _Static_assert(condition, message)
 #else
-#  define QRN_STATIC_ASSERT _Static_assert
+/* C99 has no _Static_assert: a false condition gives an array of negative
+ * size, and the compiler names the line. */
+#  define QRN_STATIC_ASSERT_NAME(line) QRN_STATIC_ASSERT_JOIN(qrn_static_assert_line_, line)
+#  define QRN_STATIC_ASSERT_JOIN(prefix, line) prefix##line
+#  define QRN_STATIC_ASSERT(condition, message) typedef char QRN_STATIC_ASSERT_NAME(__LINE__)[(condition) ? 1 : -1]
 #endif
 QRN_STATIC_ASSERT(sizeof(FrameHeader) == 28, "FrameHeader is 28 bytes");
 QRN_STATIC_ASSERT(offsetof(FrameHeader, length) == 24, "FrameHeader length at 24");
