@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "session_table.h"
+#include "stream_reader.h"
 #include "test_support.h"
 
 namespace testing_support {
@@ -62,7 +63,7 @@ protected:
         ASSERT_NE(session, nullptr);
         // Both ends must hold the stream before data can travel on it: the
         // host once it has accepted, the device once it has seen the connect.
-        ASSERT_TRUE(eventually([session] { return session->data_channel_up != 0; }));
+        ASSERT_TRUE(eventually([session] { return stream_channel_up(session); }));
         ASSERT_TRUE(running.sim->wait_until(
             [&](const auto &s) { return s.stream_connections_made > streams_before; }, kStreamWait));
         // A reused slot keeps what an earlier session left in its queues;

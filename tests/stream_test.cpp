@@ -436,6 +436,149 @@ TEST_F(StreamTest, NoticeForAnEntryPastTheTableChangesNothing)
         << "index 10 would land on the video words after the table";
 }
 
+// A notice may come in several fragments: they are put together before the
+// sub-type is read, so the cache and the last response get the whole notice.
+TEST_F(StreamTest, NoticeInFragmentsIsAssembledBeforeItIsApplied)
+{
+    VideoCtrlEntry filled{};
+    ASSERT_EQ(QRN_NET_Video_GetVideoCtrl(handle, 3, &filled), 0);  // the cache a notice keeps current
+    for (int count : {2, 3}) {
+        const std::vector<uint8_t> entry = u32_words({1, 10, 20 + static_cast<uint32_t>(count), 30, 0, 6, 0, 0});
+        std::vector<uint8_t> notice = u32_words({2, 3});
+        notice.insert(notice.end(), entry.begin(), entry.end());
+        ASSERT_TRUE(running.sim->send_stream_packets(fragments(4, notice, count)));
+        ASSERT_TRUE(wait_for(POLL_PARAM) & POLL_PARAM);
+
+        int sub_type = -1;
+        ASSERT_EQ(QRN_NET_GetParamChangeType(handle, &sub_type), 0);
+        EXPECT_EQ(sub_type, 2) << count << " fragments";
+        EXPECT_EQ(QRN_NET_GetParamChangeType(handle, &sub_type), QRN_ERR_FAILED) << "one notice";
+        int length = 0;
+        void *data = nullptr;
+        ASSERT_EQ(QRN_NET_GetCmdResponse(handle, &length, &data), 0);
+        ASSERT_EQ(length, 36);
+        EXPECT_EQ(0, std::memcmp(data, notice.data() + 4, 36));
+        VideoCtrlEntry now{};
+        ASSERT_EQ(QRN_NET_Video_GetVideoCtrl(handle, 3, &now), 0);
+        EXPECT_EQ(0, std::memcmp(&now, entry.data(), 32));
+    }
+}
+
+// A packet whose fragment count is 0 or whose index is not below its count
+// is read past and drops the frame or block it belonged to, for every
+// stream type; the next whole one arrives alone and intact.
+TEST_F(StreamTest, FragmentOutsideItsCountDropsItsFrameOrBlock)
+{
+    SessionContext *session = session_lookup(handle);
+    ASSERT_NE(session, nullptr);
+    struct Type {
+        uint8_t code;
+        int flag;
+        quarn_queue *queue;
+    };
+    const Type types[] = {
+        {0, POLL_VIDEO, session->queues.video},   {1, POLL_PICTURE, session->queues.picture},
+        {2, POLL_AUDIO, session->queues.audio},   {3, POLL_SERIAL, session->queues.serial},
+        {4, POLL_PARAM, session->queues.paramchange},
+    };
+    // A whole frame or block of the type; seed tells them apart.
+    const auto whole_payload = [](uint8_t type, uint8_t seed) {
+        if (type <= 1)
+            return ProbeSimulator::frame_payload(kJpeg, kSmall, seed, false, pattern(64, seed));
+        if (type == 4)
+            return u32_words({9, 7000u + seed});  // would change the peer's frame limit
+        return pattern(40 + seed, seed);
+    };
+    const auto packet = [](uint8_t type, uint8_t count, uint8_t index, std::vector<uint8_t> payload) {
+        StreamPacket p = whole(type, std::move(payload));
+        p.fragment_count = count;
+        p.fragment_index = index;
+        return p;
+    };
+    // What a taken element holds: the frame data, the block, or the sub-type.
+    const auto take_all = [&](const Type &t) {
+        std::vector<std::vector<uint8_t>> taken;
+        if (t.code == 4) {
+            int sub_type = 0;
+            while (QRN_NET_GetParamChangeType(handle, &sub_type) == 0)
+                taken.push_back(u32_words({static_cast<uint32_t>(sub_type)}));
+            return taken;
+        }
+        void *element = nullptr;
+        int size = 0;
+        int tag = 0;
+        while (quarn_queue_getElem(t.queue, &element, &size, &tag) == 0) {
+            const auto *bytes = static_cast<const uint8_t *>(element);
+            if (t.code <= 1) {
+                const auto *frame = static_cast<const FrameElement *>(element);
+                taken.emplace_back(frame->data, frame->data + frame->header.length);
+            } else if (t.code == 3) {
+                uint32_t length = 0;
+                std::memcpy(&length, bytes, 4);
+                EXPECT_EQ(length + 4, static_cast<uint32_t>(size)) << "the length word matches the block";
+                taken.emplace_back(bytes + 4, bytes + size);
+            } else {
+                taken.emplace_back(bytes, bytes + size);
+            }
+            std::free(element);
+        }
+        return taken;
+    };
+
+    for (const Type &t : types) {
+        const auto broken = whole_payload(t.code, 1);
+        const auto half = broken.size() / 2;
+        const std::vector<uint8_t> first(broken.begin(), broken.begin() + half);
+        const std::vector<uint8_t> rest(broken.begin() + half, broken.end());
+        const std::vector<std::vector<StreamPacket>> shapes = {
+            {packet(t.code, 0, 0, broken)},
+            {packet(t.code, 1, 1, broken)},
+            {packet(t.code, 2, 5, broken)},
+            {packet(t.code, 2, 0, first), packet(t.code, 2, 2, rest), packet(t.code, 2, 1, rest)},
+        };
+        for (size_t shape = 0; shape < shapes.size(); ++shape) {
+            SCOPED_TRACE(testing::Message() << "type " << int(t.code) << ", shape " << shape);
+            const uint32_t received_before = session->serial_received_bytes;
+            std::vector<StreamPacket> packets = shapes[shape];
+            const auto marker = whole_payload(t.code, 2);
+            packets.push_back(whole(t.code, marker));
+            // Something of another queue behind them shows they were all read.
+            const bool notice_behind = t.code != 4;
+            packets.push_back(notice_behind ? whole(4, u32_words({160}))
+                                            : whole(1, whole_payload(1, 3)));
+            ASSERT_TRUE(running.sim->send_stream_packets(packets));
+            const int behind_flag = notice_behind ? POLL_PARAM : POLL_PICTURE;
+            ASSERT_TRUE(wait_for(behind_flag) & behind_flag);
+            if (notice_behind) {
+                int sub_type = 0;
+                while (QRN_NET_GetParamChangeType(handle, &sub_type) == 0) {
+                }
+            } else {
+                quarn_queue_clean(session->queues.picture);
+            }
+
+            const auto taken = take_all(t);
+            std::vector<uint8_t> expected = marker;
+            if (t.code <= 1)
+                expected.erase(expected.begin(), expected.begin() + 28);  // the frame header
+            else if (t.code == 4)
+                expected = u32_words({9});
+            EXPECT_EQ(taken.size(), 1u) << "only the whole one arrives";
+            if (!taken.empty()) {
+                EXPECT_EQ(taken.back(), expected);
+            }
+            if (t.code == 3) {
+                EXPECT_EQ(session->serial_received_bytes - received_before, marker.size());
+            }
+            if (t.code == 4) {
+                int peer_limit = 0;
+                QRN_NET_Video_GetPeerMaxFrameNum(handle, &peer_limit);
+                EXPECT_EQ(peer_limit, 7002) << "only the whole notice is applied";
+            }
+        }
+    }
+}
+
 // Faults of the stream: each is survived and the stream stays in step.
 TEST_F(StreamTest, CorruptPacketsAreDiscardedAndTheStreamRecovers)
 {

@@ -88,6 +88,10 @@ int quarn_tcp_accept(int listening_socket, char *peer_address);
 int quarn_tcp_accept_timeout(int listening_socket, char *peer_address, int timeout_ms);
 // Sends every byte. Returns length, or -1.
 int quarn_tcp_send(int socket, const void *data, int length);
+// Sends every byte, waiting for room in the socket's buffer no longer than
+// timeout_ms in all. Returns length, -2 when the time ran out, -1 on
+// failure; *sent_out (may be NULL) receives the bytes that went out.
+int quarn_tcp_send_timeout(int socket, const void *data, int length, int timeout_ms, int *sent_out);
 // Receives exactly length bytes. Returns length, 0 when the peer closed,
 // -1 on error, -2 on time-out, -3 when interrupted. The record is counted
 // down by the time spent waiting, so callers restore it.

@@ -143,6 +143,37 @@ int quarn_tcp_send(int socket, const void *data, int length)
     return length;
 }
 
+int quarn_tcp_send_timeout(int socket, const void *data, int length, int timeout_ms, int *sent_out)
+{
+    const auto *bytes = static_cast<const char *>(data);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    int sent = 0;
+    int result = length;
+    while (sent < length) {
+        const ssize_t got =
+            send(socket, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (got >= 0) {
+            sent += static_cast<int>(got);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            result = -1;
+            break;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int ready = left.count() > 0 ? wait_ready(socket, POLLOUT, static_cast<int>(left.count())) : 0;
+        if (ready <= 0) {
+            result = ready == 0 ? QUARN_TIMEOUT : -1;
+            break;
+        }
+    }
+    if (sent_out)
+        *sent_out = sent;
+    return result;
+}
+
 int quarn_tcp_recv_timeout(int socket, void *buffer, int length, quarn_timeval *timeout)
 {
     if (length <= 0)

@@ -69,7 +69,10 @@ struct StreamAssembly {
     std::vector<uint8_t> param_change = std::vector<uint8_t>(kParamChangeAreaSize);
     uint32_t audio_fill = 0;
     uint32_t serial_fill = 0;
-    uint32_t param_change_length = 0;
+    uint32_t param_change_length = 0;  // fill of param_change
+    // One bit per block type (1 << type): the rest of a dropped block is
+    // read past until a first fragment starts the next one.
+    uint32_t blocks_discarding = 0;
     uint32_t last_response_length = 0;
     uint8_t last_response[kLastResponseSize] = {};
     // Bytes received from the data socket but not yet consumed: headers and
@@ -163,9 +166,20 @@ struct SessionContext {
     int max_relay_retries = 8;
     uint8_t handover = 0;
     int command_port = kDefaultCommandPort;
-    int data_channel_up = 0;
+    // The stream sockets (LAN). socket_mutex guards listen_socket,
+    // data_socket and the send fields below; data_channel_up is written
+    // under it and may be read without it. The receive thread reads the
+    // socket numbers unlocked: besides the teardown (after that thread has
+    // ended) it is their only writer. A sender never keeps socket_mutex
+    // while it sends: it marks the socket as in use, and a closer that finds
+    // it so only shuts it down (which wakes the sender) and leaves the close
+    // to the sender, so the number is never reused under a send.
+    std::atomic<int> data_channel_up{0};
     int listen_socket = -1;
     int data_socket = -1;
+    int data_send_in_flight = 0;
+    int retired_data_socket = -1;  // shut down during a send; the sender closes it
+    int data_send_out_of_step = 0; // a send stopped inside a packet on this data socket
     quarn_timeval command_timeout{8, 0};
     quarn_timeval stream_timeout{4, 0};
     quarn_thread *receive_thread = nullptr;
@@ -179,8 +193,8 @@ struct SessionContext {
     VideoCache video_cache;
     H264Cache h264_cache;
     std::mutex cache_mutex;  // guards the video, H.264, audio and serial caches; never held across I/O
-    // Guards closing and shutting down the two stream sockets, so no thread
-    // touches a descriptor number another one has already closed.
+    // Guards the stream sockets: see listen_socket. Taken after the command
+    // lock, never before it, and never held across a wait.
     std::mutex socket_mutex;
     int teardown_started = 0;
     uint32_t audio_params[3] = {};

@@ -122,6 +122,8 @@ int deliver_serial(SessionContext *session)
     StreamAssembly &a = session->stream;
     const uint32_t length = a.serial_fill;  // the length word included
     a.serial_fill = 0;
+    if (length < 4)
+        return -1;  // no length word was written: nothing to hand over
     // Counted before it is queued, so a caller taking it at once never sees
     // the waiting count go below zero.
     const uint32_t data_length = length - 4;

@@ -1,10 +1,12 @@
 #include "wire_protocol.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "byte_order.h"
 #include "qrn_net.h"
+#include "stream_reader.h"
 
 namespace {
 
@@ -177,10 +179,32 @@ int send_stream_data(SessionContext *session, uint8_t type, const void *data, in
     uint8_t header[kHeaderSize];
     encode_stream_header(header, {0, session->token, type, 1, 0, static_cast<uint32_t>(length)});
     CommandLock lock(session);
-    if (session->address_kind != kAddressKindIp || !session->data_channel_up || session->data_socket < 0)
+    if (session->address_kind != kAddressKindIp)
         return QRN_ERR_FAILED;
-    if (quarn_tcp_send(session->data_socket, header, kHeaderSize) < 0)
-        return QRN_ERR_FAILED;
-    std::printf("\n______send data:[%.*s] len:[%d]_____", length, static_cast<const char *>(data), length);
-    return quarn_tcp_send(session->data_socket, data, length) < 0 ? QRN_ERR_FAILED : QRN_OK;
+    const int socket = borrow_data_socket(session);
+    if (socket < 0)
+        return socket;
+    // A module that stops reading fills the socket's buffer: the packet gets
+    // the stream time-out to go out, so the command lock is never held for
+    // longer, and the time-out is the caller's answer.
+    const quarn_timeval &timeout = session->stream_timeout;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout.seconds) +
+                          std::chrono::microseconds(timeout.microseconds);
+    const auto ms_left = [&deadline] {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    };
+    int sent = 0;
+    int result = quarn_tcp_send_timeout(socket, header, kHeaderSize, ms_left(), &sent);
+    int data_sent = 0;
+    if (result >= 0) {
+        std::printf("\n______send data:[%.*s] len:[%d]_____", length, static_cast<const char *>(data), length);
+        result = quarn_tcp_send_timeout(socket, data, length, ms_left(), &data_sent);
+    }
+    const int total = sent + data_sent;
+    return_data_socket(session, result < 0 && total > 0 && total < kHeaderSize + length);
+    if (result == QUARN_TIMEOUT)
+        return QRN_ERR_TIMEOUT;
+    return result < 0 ? QRN_ERR_FAILED : QRN_OK;
 }

@@ -63,4 +63,8 @@ int command_query(SessionContext *session, uint16_t code, void *buffer, int *len
 // Takes the command lock; waits for the answer and drops its payload, except
 // for logout, reboot and reset, which are not awaited.
 int command_send(SessionContext *session, uint16_t code, const void *payload, int payload_length);
+// Takes the command lock and writes one stream packet on the stream
+// connection within the stream time-out. 0; -1 no stream connection (or a
+// send failure); -2 the time ran out (the module stopped reading); -4 an
+// earlier send stopped inside a packet, so this connection can carry no more.
 int send_stream_data(SessionContext *session, uint8_t type, const void *data, int length);
