@@ -190,9 +190,12 @@ QRN_STATIC_ASSERT(sizeof(ScanDeviceInformation) == 108, "ScanDeviceInformation i
  * address: a dotted IPv4 address, or a device ID (6 to 12 characters are a
  * short ID and expanded). encrypt: access string, up to 31 characters, or NULL.
  * Returns 0 connected over the LAN, 1 over peer-to-peer, or QRN_ERR_NO_SLOT,
- * QRN_ERR_TIMEOUT, QRN_ERR_IO, QRN_ERR_CONNECT, QRN_ERR_LOGIN_REFUSED,
- * QRN_ERR_LISTEN, QRN_ERR_P2P_CONNECT, QRN_ERR_CLOSED, QRN_ERR_FAILED,
- * QRN_ERR_BAD_STRING (a string longer than its field), QRN_ERR_NULL_POINTER.
+ * QRN_ERR_TIMEOUT (the module did not take the connection within 2.5 s, or
+ * did not answer the login within 2 s), QRN_ERR_IO, QRN_ERR_CONNECT,
+ * QRN_ERR_LOGIN_REFUSED, QRN_ERR_LISTEN (also when no local port pair can be
+ * bound, for instance with every descriptor in use), QRN_ERR_P2P_CONNECT,
+ * QRN_ERR_CLOSED, QRN_ERR_FAILED, QRN_ERR_BAD_STRING (a string longer than
+ * its field), QRN_ERR_NULL_POINTER.
  */
 QRN_API int QRN_NET_ConnectDevice(int *handle_out, const char *address, const char *encrypt);
 /** As QRN_NET_ConnectDevice on a given command port (0 or less: 34674). */
