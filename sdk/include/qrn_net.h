@@ -610,8 +610,8 @@ QRN_API int QRN_NET_Wireless_NetReboot(int handle);
 /* ---- discovery and provisioning (no session) ---------------------------------- */
 
 /**
- * Starts the process-wide scanner: it asks once at start, then again after
- * every interval in which nothing arrived (seconds; 0 means 1 second, and
+ * Starts the process-wide scanner: it asks once at start, then once every
+ * interval, however busy the network is (seconds; 0 means 1 second, and
  * anything up to a quarter second, negatives included, 250 ms). A module
  * that stays quiet for six intervals leaves the table; a reply from a new
  * address while all QRN_SCAN_MAX_DEVICES entries are taken is dropped.
