@@ -1,11 +1,11 @@
 #include "stream_reader.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "frame_assembly.h"
 #include "qrn_net.h"
 #include "stream_socket_reader.h"
+#include "trace.h"
 #include "wire_protocol.h"
 
 namespace {
@@ -56,7 +56,7 @@ int append_block_fragment(StreamAssembly &a, const StreamHeader &header, StreamS
         return result == QRN_OK ? QRN_ERR_FAILED : result;
     }
     if (header.type == STREAM_PARAM_CHANGE) {
-        std::printf("param change packlen:%d\n", static_cast<int>(header.length));
+        qrn_trace("param change packlen:%d\n", static_cast<int>(header.length));
         a.param_change_length += header.length;
     }
     const int result = reader.read(to.start + offset, header.length);

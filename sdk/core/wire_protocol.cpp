@@ -1,10 +1,10 @@
 #include "wire_protocol.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "byte_order.h"
 #include "qrn_net.h"
+#include "trace.h"
 
 namespace {
 
@@ -12,6 +12,8 @@ constexpr uint16_t kCodeReboot = 0x8007;
 constexpr uint16_t kCodeReset = 0x8008;
 constexpr uint16_t kCodeI2cGet = 0x5002;
 constexpr int kPacketBuffer = kHeaderSize + kMaxRequestPayload;
+// Enough to recognise a payload in a trace without flooding the terminal.
+constexpr int kTracedPayloadBytes = 64;
 
 bool has_magic(const uint8_t *in) { return in[0] == 'Q' && in[1] == 'R' && in[2] == 'N'; }
 
@@ -181,6 +183,6 @@ int send_stream_data(SessionContext *session, uint8_t type, const void *data, in
         return QRN_ERR_FAILED;
     if (quarn_tcp_send(session->data_socket, header, kHeaderSize) < 0)
         return QRN_ERR_FAILED;
-    std::printf("\n______send data:[%.*s] len:[%d]_____", length, static_cast<const char *>(data), length);
+    qrn_trace("\n______send data:[%s] len:[%d]_____", escaped_bytes(data, length, kTracedPayloadBytes).c_str(), length);
     return quarn_tcp_send(session->data_socket, data, length) < 0 ? QRN_ERR_FAILED : QRN_OK;
 }

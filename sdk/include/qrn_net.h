@@ -50,6 +50,14 @@ enum qrn_result {
 /** A short English text for a result code ("time-out", ...); never NULL. */
 QRN_API const char *QRN_NET_StrError(int code);
 
+/**
+ * Turns the library's trace lines on standard output on (nonzero, the
+ * default) or off, for every session. Setting QRN_NET_TRACE=0 in the
+ * environment silences them too, whatever this call said. Bytes from a
+ * module or a payload are traced escaped (\xNN), never raw. Returns 0.
+ */
+QRN_API int QRN_NET_SetTrace(int on);
+
 /* ---- records ----------------------------------------------------------- */
 
 enum qrn_trans_mode {
