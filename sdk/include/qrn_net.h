@@ -1,9 +1,21 @@
 /*
  * QRN_NET: the device-link SDK for the inspection probe's WiFi camera module.
  *
- * One header, plain C. Every call that addresses a device takes a session
- * handle first and returns 0 (or a documented positive value) on success,
- * or one of the negative qrn_result codes below.
+ * One header, plain C (C99 or later, or C++). Every call that addresses a
+ * device takes a session handle first and returns 0 (or a documented
+ * positive value) on success, or one of the negative qrn_result codes below.
+ *
+ * Threads. No initialisation call is needed and every call may be made from
+ * any thread. Calls on different sessions never wait for each other. On one
+ * session, calls may run at once from several threads: its commands take
+ * turns (one exchange with the module at a time), and QRN_NET_Poll, the
+ * Request and Release calls may run beside them. A stream element belongs
+ * to the caller from its Request call until its Release call; hand it to
+ * one thread at a time. After QRN_NET_Disconnect a handle must not be used
+ * again: once QRN_NET_WaitDisconnected has returned 0, a new connect may
+ * reuse the same number for another session. The discovery calls and the
+ * SmartConfig calls each serve the whole process; their Init/Begin and
+ * UnInit/End may be called from any thread, one at a time.
  */
 #ifndef QRN_NET_H
 #define QRN_NET_H
@@ -25,9 +37,37 @@
 extern "C" {
 #endif
 
+/* ---- library version ----------------------------------------------------- */
+
+#define QRN_NET_VERSION_MAJOR 1
+#define QRN_NET_VERSION_MINOR 0
+#define QRN_NET_VERSION_PATCH 0
+/** The three numbers in one: major << 16 | minor << 8 | patch, for #if tests. */
+#define QRN_NET_VERSION \
+    ((QRN_NET_VERSION_MAJOR << 16) | (QRN_NET_VERSION_MINOR << 8) | QRN_NET_VERSION_PATCH)
+
+/**
+ * The version of the library actually loaded, packed as QRN_NET_VERSION, so
+ * a program can tell it from the header it was built with. (The module's own
+ * protocol version is QRN_NET_GetVersion.)
+ */
+QRN_API int QRN_NET_GetLibraryVersion(void);
+
 /* ---- result codes ------------------------------------------------------ */
 
-/** Result codes shared by every call. */
+/**
+ * Result codes shared by every call.
+ *
+ * Argument faults have one code per kind: a NULL pointer gives
+ * QRN_ERR_NULL_POINTER, a string that is empty or does not fit its field
+ * QRN_ERR_BAD_STRING. Where the protocol's established callers rely on
+ * another code, that code stays and the call's comment names it: NULL
+ * outputs of QRN_NET_GetCompany, the serial, GPIO, I2C, wireless and
+ * window calls and QRN_NET_Device_GetId give QRN_ERR_FAILED, as do a
+ * control text out of range and the wireless range checks; a video control
+ * index above 9 gives QRN_ERR_NULL_POINTER. Argument checks run before the
+ * handle is looked at unless the call's comment says otherwise.
+ */
 enum qrn_result {
     QRN_OK = 0,
     QRN_ERR_FAILED = -1,          /**< failure, or nonzero device status */
@@ -60,6 +100,28 @@ QRN_API int QRN_NET_SetTrace(int on);
 
 /* ---- records ----------------------------------------------------------- */
 
+/** FrameHeader.format and VideoParam.format. */
+enum qrn_frame_format {
+    QRN_FORMAT_YUYV = 1,  /**< raw YUYV 4:2:2 */
+    QRN_FORMAT_JPEG = 2,  /**< Motion-JPEG, one JPEG picture per frame */
+    QRN_FORMAT_H264 = 3   /**< H.264 elementary stream */
+};
+
+/** Sub-types of parameter-change notices (QRN_NET_GetParamChangeType). */
+enum qrn_param_change {
+    QRN_PARAM_ABILITY = 0,         /**< the 400-byte ability table */
+    QRN_PARAM_VIDEO = 1,           /**< format, resolution, fps, max fps */
+    QRN_PARAM_VIDEO_CTRL = 2,      /**< one control: index, then its 32 bytes */
+    QRN_PARAM_AUDIO = 3,           /**< AudioParam */
+    QRN_PARAM_SERIAL = 4,          /**< SerialParam */
+    QRN_PARAM_GPIO = 5,            /**< GpioTable */
+    QRN_PARAM_VIDEO_CTRL_ALL = 6,  /**< all ten controls */
+    QRN_PARAM_VIDEO_INFO = 7,      /**< ability table, controls and the four video words */
+    QRN_PARAM_H264 = 8,            /**< H.264 QP, key-frame interval, rate figure */
+    QRN_PARAM_PEER_MAX_FRAME = 9,  /**< the module's frame limit */
+    QRN_PARAM_NO_CHANGE = 160      /**< a notice that changes no setting */
+};
+
 enum qrn_trans_mode {
     TRANS_LAN = 1,   /**< TCP on the local network */
     TRANS_P2P = 2,   /**< direct peer-to-peer */
@@ -85,6 +147,28 @@ typedef struct FrameElement {
     FrameHeader header;
     uint8_t data[1];         /**< header.length bytes */
 } FrameElement;
+
+/** The frame header of an element. */
+static inline const FrameHeader *QRN_FrameElement_Header(const FrameElement *element)
+{
+    return &element->header;
+}
+
+/** The header.length bytes of frame data of an element. */
+static inline const uint8_t *QRN_FrameElement_Data(const FrameElement *element)
+{
+    return element->data;
+}
+
+/**
+ * The header.length bytes of frame data after a header from
+ * QRN_NET_Video_RequestVideoData(2) or QRN_NET_Video_RequestPicData: they
+ * follow the header directly.
+ */
+static inline const uint8_t *QRN_FrameHeader_Data(const FrameHeader *header)
+{
+    return (const uint8_t *)(header + 1);
+}
 
 /** One picture control, eight words as the device sends them. */
 typedef struct VideoCtrlEntry {
@@ -170,10 +254,18 @@ typedef struct ScanDeviceInformation {
 /** Records in the discovery table; a reader's buffer holds this many. */
 #define QRN_SCAN_MAX_DEVICES 50
 
+/* Layout checks: C++11 and C11 have them built in; a C99 compiler gets a
+ * typedef of an array whose size is negative when the check fails. */
 #if defined(__cplusplus)
 #  define QRN_STATIC_ASSERT static_assert
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #  define QRN_STATIC_ASSERT _Static_assert
+#else
+#  define QRN_STATIC_ASSERT_NAME(line) qrn_layout_check_##line
+#  define QRN_STATIC_ASSERT_AT(condition, line) \
+    typedef char QRN_STATIC_ASSERT_NAME(line)[(condition) ? 1 : -1]
+#  define QRN_STATIC_ASSERT_LINE(condition, line) QRN_STATIC_ASSERT_AT(condition, line)
+#  define QRN_STATIC_ASSERT(condition, message) QRN_STATIC_ASSERT_LINE(condition, __LINE__)
 #endif
 QRN_STATIC_ASSERT(sizeof(FrameHeader) == 28, "FrameHeader is 28 bytes");
 QRN_STATIC_ASSERT(offsetof(FrameHeader, length) == 24, "FrameHeader length at 24");
@@ -211,8 +303,18 @@ QRN_API int QRN_NET_ConnectDeviceIndex(int *handle_out, const char *address, int
 /** As QRN_NET_ConnectDeviceIndex with a user name (NULL: "SQRN", up to 39 characters). */
 QRN_API int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, const char *user,
                                       const char *encrypt);
-/** Starts the teardown of a session on its own thread; always returns 0 at once. */
+/**
+ * Starts the teardown of a session on its own thread (logout, sockets
+ * closed, slot freed); always returns 0 at once.
+ */
 QRN_API int QRN_NET_Disconnect(int handle);
+/**
+ * Waits up to timeout_ms until the teardown that QRN_NET_Disconnect started
+ * for handle has finished. Returns 0 when it has, or when none is under way
+ * (an unused or never disconnected handle), QRN_ERR_TIMEOUT when the time
+ * ran out, QRN_ERR_INVALID_HANDLE for a number that was never a handle.
+ */
+QRN_API int QRN_NET_WaitDisconnected(int handle, unsigned timeout_ms);
 /** Allows (nonzero) or forbids a relayed session to be replaced by a direct one. Returns 0. */
 QRN_API int QRN_NET_ForceP2PTransSwitch(int enable);
 /** Writes the transport mode (TRANS_LAN, TRANS_P2P, TRANS_RELAY). QRN_ERR_NULL_POINTER first, then QRN_ERR_INVALID_HANDLE. */
