@@ -98,7 +98,6 @@ int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, co
     store_address(address, kind, session->address);
     session->command_port = port > 0 ? port : kDefaultCommandPort;
     session->handover = 0;
-    session->max_relay_retries = 8;
     if (encrypt)
         std::strcpy(session->encrypt, encrypt);
     std::strcpy(session->user, user ? user : kDefaultUser);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "h264_quality.h"
 #include "qrn_net.h"
 
 namespace {
@@ -73,7 +74,7 @@ void apply_param_change(SessionContext *session, uint32_t sub_type, const uint8_
     case QRN_PARAM_H264:
         if (length >= 12) {
             H264Cache &h264 = session->h264_cache;
-            h264.qp_quality = 200 - 5 * static_cast<int>(get_u32le(data));
+            h264.qp_quality = h264_quality_from_qp(get_u32le(data));
             h264.key_interval = static_cast<int>(get_u32le(data + 4));
             h264.stream_value = static_cast<int>(get_u32le(data + 8));
             h264.valid = 1;

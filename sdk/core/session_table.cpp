@@ -90,7 +90,6 @@ void reset_stream_assembly(StreamAssembly &a)
 // locks stay as they are.
 void reset_context(SessionContext *context)
 {
-    context->tag = kContextTag;
     context->protocol_version = 0;
     context->protocol_version_decimal = 0;
     context->token = 0;
@@ -99,7 +98,6 @@ void reset_context(SessionContext *context)
     std::memset(context->address, 0, sizeof context->address);
     std::memset(context->encrypt, 0, sizeof context->encrypt);
     std::memset(context->user, 0, sizeof context->user);
-    context->p2p_session = -1;
     context->command_timeout = {8, 0};
     context->stream_timeout = {4, 0};
     context->peer_max_frame = 0;
