@@ -104,6 +104,25 @@ int set_h264_value(int handle, uint16_t code, uint32_t sent, int cached, int H26
     return QRN_OK;
 }
 
+// Sends one video setting; once the device accepted it the cache follows.
+// A new format or size also drops the queued frames: frames of the old one
+// must not be handed out.
+template <typename Update>
+int set_video_word(int handle, uint16_t code, uint32_t value, bool drops_queued_frames, Update update)
+{
+    SessionContext *session = session_lookup(handle);
+    if (!session)
+        return QRN_ERR_INVALID_HANDLE;
+    const int result = send_word(session, code, value);
+    if (result != QRN_OK)
+        return result;
+    if (drops_queued_frames)
+        quarn_queue_clean(session->queues.video);
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    update(session->video_cache);
+    return QRN_OK;
+}
+
 uint8_t *cached_control(VideoCache &cache, uint32_t index) { return cache.controls + index * kControlSize; }
 
 void decode_control(const uint8_t *wire, VideoCtrlEntry *entry)
@@ -250,46 +269,20 @@ int QRN_NET_Video_SetVideoCtrl(int handle, uint32_t index, const VideoCtrlEntry 
 
 int QRN_NET_Video_SetFormat(int handle, uint32_t format)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, kSetFormat, format);
-    if (result != QRN_OK)
-        return result;
-    quarn_queue_clean(session->queues.video);  // frames of the old format must not be handed out
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    session->video_cache.format = format;
-    return QRN_OK;
+    return set_video_word(handle, kSetFormat, format, true, [format](VideoCache &cache) { cache.format = format; });
 }
 
 int QRN_NET_Video_SetResolu(int handle, uint32_t resolution)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, kSetResolution, resolution);
-    if (result != QRN_OK)
-        return result;
-    {
-        std::lock_guard<std::mutex> guard(session->cache_mutex);
-        session->video_cache.resolution = resolution;
-        bound_frame_rate(session->video_cache, resolution);
-    }
-    quarn_queue_clean(session->queues.video);  // frames of the old size must not be handed out
-    return QRN_OK;
+    return set_video_word(handle, kSetResolution, resolution, true, [resolution](VideoCache &cache) {
+        cache.resolution = resolution;
+        bound_frame_rate(cache, resolution);
+    });
 }
 
 int QRN_NET_Video_SetFPS(int handle, uint32_t fps)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, kSetFps, fps);
-    if (result != QRN_OK)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    session->video_cache.fps = fps;
-    return QRN_OK;
+    return set_video_word(handle, kSetFps, fps, false, [fps](VideoCache &cache) { cache.fps = fps; });
 }
 
 int QRN_NET_Video_ResetVCtrl(int handle)
