@@ -2,7 +2,13 @@
 // devices, each answering on its own loopback address.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -198,6 +204,91 @@ TEST(ScanTable, SilentDeviceLeavesAtTheSixthQuietIntervalWhileAnAnsweringOneStay
     EXPECT_EQ(silent.responder->requests().size(), 7u) << "gone at the sixth ageing, not later";
     EXPECT_EQ(silent.responder->replies_sent(), 1u);
     EXPECT_NE(entry_for(listed(), steady.address), nullptr) << "each answer restores its time-to-live";
+}
+
+// A module that, once asked, sends its reply every few milliseconds, far
+// more often than the shortest interval, to whoever asked.
+class FloodingModule {
+public:
+    explicit FloodingModule(std::string address) : address_(std::move(address)) {}
+    ~FloodingModule()
+    {
+        run_ = false;
+        if (thread_.joinable())
+            thread_.join();
+        close(socket_);
+    }
+
+    bool start()
+    {
+        socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(probesim::kDiscoveryPort);
+        inet_pton(AF_INET, address_.c_str(), &local.sin_addr);
+        if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0)
+            return false;
+        thread_ = std::thread([this] { flood(); });
+        return true;
+    }
+    size_t replies_sent() const { return replies_; }
+    const std::string &address() const { return address_; }
+
+private:
+    void flood()
+    {
+        sockaddr_in asker{};
+        bool asked = false;
+        const uint8_t reply[16] = {'Q', 'R', 'N', 0, 0, 0, 0, 0, 0x99, 0, 0, 0, 'f', 'l', 'o', 0};
+        while (run_) {
+            // The pace of the flood, not a wait for a result.
+            pollfd descriptor{socket_, POLLIN, 0};
+            if (poll(&descriptor, 1, 5) > 0) {
+                uint8_t request[64];
+                socklen_t length = sizeof asker;
+                asked = recvfrom(socket_, request, sizeof request, 0, reinterpret_cast<sockaddr *>(&asker),
+                                 &length) > 0 || asked;
+            }
+            if (asked &&
+                sendto(socket_, reply, sizeof reply, 0, reinterpret_cast<sockaddr *>(&asker), sizeof asker) > 0)
+                ++replies_;
+        }
+    }
+
+    std::string address_;
+    int socket_ = -1;
+    std::atomic<bool> run_{true};
+    std::atomic<size_t> replies_{0};
+    std::thread thread_;
+};
+
+TEST(ScanTable, FloodOfRepliesNeitherFreezesAgeingNorStopsTheRequests)
+{
+    FloodingModule flood(next_loopback_address());
+    ASSERT_TRUE(flood.start());
+    DiscoveryModel once = device(0x10, "answers-once");
+    once.reply_limit = 1;
+    Device quiet(once);
+    ASSERT_TRUE(quiet.start());
+    BroadcastList broadcast({flood.address(), quiet.address});
+    ScannerRun scanner(kShortestInterval);
+    ASSERT_EQ(scanner.result, QRN_OK);
+    ASSERT_TRUE(wait_listed(quiet.address));
+    ASSERT_TRUE(wait_listed(flood.address()));
+
+    // Six ageings after its only answer the quiet module is gone, whatever
+    // else keeps arriving; the flood itself stays listed.
+    ASSERT_TRUE(wait_for_table([&](const auto &table) { return !entry_for(table, quiet.address); }))
+        << "the quiet module is still listed under the flood";
+    EXPECT_GE(quiet.responder->requests().size(), 7u) << "not before its sixth ageing";
+    EXPECT_NE(entry_for(listed(), flood.address()), nullptr);
+    EXPECT_GT(flood.replies_sent(), 100u) << "the flood ran faster than the interval";
+
+    ASSERT_TRUE(quiet.responder->wait_for_requests(9, kWait)) << "requests go on under the flood";
+    const auto requests = quiet.responder->requests();
+    for (size_t i = 1; i < requests.size(); ++i)
+        EXPECT_GE(requests[i].when - requests[i - 1].when, std::chrono::milliseconds(200))
+            << "one request per interval, not one per reply: request " << i;
 }
 
 TEST(ScanTable, ReadersRefuseWhileStoppedOrForNullAndAStartClearsTheTable)

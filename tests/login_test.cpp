@@ -1,8 +1,15 @@
 // Login answers and connect arguments.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cstring>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 
 #include "device_address.h"
 #include "lan_login.h"
@@ -71,6 +78,96 @@ TEST(Login, NobodyListeningIsAConnectFailure)
     int handle = 0;
     const std::string address = next_loopback_address();
     EXPECT_EQ(QRN_NET_ConnectDevice(&handle, address.c_str(), nullptr), QRN_ERR_CONNECT);
+}
+
+// A module that takes the connection and then says nothing: a listening
+// socket that never accepts; the kernel completes the handshake for it.
+class SilentModule {
+public:
+    explicit SilentModule(const std::string &address)
+    {
+        socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(kDefaultCommandPort);
+        inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+        listening_ = socket_ >= 0 && bind(socket_, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
+                     listen(socket_, 4) == 0;
+    }
+    ~SilentModule() { close(socket_); }
+    bool listening() const { return listening_; }
+
+private:
+    int socket_ = -1;
+    bool listening_ = false;
+};
+
+TEST(Login, SilentModuleIsATimeOutLikeTheConnectsOwn)
+{
+    const std::string address = next_loopback_address();
+    SilentModule module(address);
+    ASSERT_TRUE(module.listening());
+    int handle = 0;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(QRN_NET_ConnectDevice(&handle, address.c_str(), nullptr), QRN_ERR_TIMEOUT);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << "the login waits 2 s";
+}
+
+int open_descriptors()
+{
+    DIR *listing = opendir("/proc/self/fd");
+    if (!listing)
+        return -1;
+    int count = 0;
+    while (readdir(listing))
+        ++count;
+    closedir(listing);
+    return count;
+}
+
+// Runs in a forked child, which has only this thread: with the descriptor
+// limit at the lowest free number no socket can be made, so the connect
+// must give up on its own, answer -10 and leave nothing open.
+int connect_without_descriptors(const char *address)
+{
+    const int before = open_descriptors();
+    const int lowest_free = dup(0);
+    if (lowest_free < 0 || before < 0)
+        return 2;
+    close(lowest_free);
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlimit saved = limit;
+    limit.rlim_cur = static_cast<rlim_t>(lowest_free);
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 3;
+    int handle = 0;
+    const int result = QRN_NET_ConnectDevice(&handle, address, nullptr);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    if (result != QRN_ERR_LISTEN)
+        return 4;
+    return open_descriptors() == before ? 0 : 5;
+}
+
+TEST(Login, NoDescriptorLeftGivesUpWithCannotListen)
+{
+    const std::string address = next_loopback_address();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(connect_without_descriptors(address.c_str()));
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    pid_t done = 0;
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the connect still searches for a port after 10 s";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2, 3: setup; 4: not -10; 5: a descriptor left open";
 }
 
 TEST(ConnectArguments, StringsThatDoNotFitAreRefused)

@@ -109,6 +109,33 @@ TEST_F(SessionTest, DisconnectReturnsAtOnceForAnyHandle)
     EXPECT_EQ(running.sim->packets().back().code, 0x0002) << "teardown logs out";
 }
 
+TEST_F(SessionTest, WaitDisconnectedReturnsOnceTheSlotIsFree)
+{
+    EXPECT_EQ(QRN_NET_WaitDisconnected(kHandleBase - 1, 0), QRN_ERR_INVALID_HANDLE);
+    EXPECT_EQ(QRN_NET_WaitDisconnected(kHandleBase + 16, 0), QRN_ERR_INVALID_HANDLE);
+    const int handle = connect();
+    ASSERT_GE(handle, kHandleBase);
+    EXPECT_EQ(QRN_NET_WaitDisconnected(handle, 0), QRN_OK) << "no teardown under way";
+
+    // A command the module answers late holds the command lock, so the
+    // teardown cannot log out before the answer's time-out.
+    running.sim->set_fault(Fault::AnswerLate);
+    running.sim->clear_packets();
+    std::thread busy([handle] {
+        char company[QRN_NET_COMPANY_SIZE];
+        QRN_NET_GetCompany(handle, company);
+    });
+    ASSERT_TRUE(running.sim->wait_for_packets(1, std::chrono::seconds(5))) << "the late command arrived";
+    handles.clear();
+    EXPECT_EQ(QRN_NET_Disconnect(handle), 0);
+    EXPECT_EQ(QRN_NET_WaitDisconnected(handle, 100), QRN_ERR_TIMEOUT);
+    int mode = 0;
+    EXPECT_EQ(QRN_NET_GetTransMode(handle, &mode), QRN_OK) << "still torn down";
+    EXPECT_EQ(QRN_NET_WaitDisconnected(handle, 15000), QRN_OK);
+    EXPECT_EQ(QRN_NET_GetTransMode(handle, &mode), QRN_ERR_INVALID_HANDLE) << "the slot was freed before the return";
+    busy.join();
+}
+
 TEST_F(SessionTest, DisconnectTwiceTearsDownOnce)
 {
     const int handle = connect();

@@ -38,17 +38,10 @@ inline RunningSim start_sim(probesim::DeviceModel model = probesim::DeviceModel(
     return running;
 }
 
-// Teardown runs on its own thread: wait, bounded, until the handle is gone.
+// Teardown runs on its own thread: wait, bounded, until it has finished.
 inline bool wait_released(int handle, std::chrono::milliseconds limit = std::chrono::seconds(5))
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int mode = 0;
-    while (QRN_NET_GetTransMode(handle, &mode) != QRN_ERR_INVALID_HANDLE) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return QRN_NET_WaitDisconnected(handle, static_cast<unsigned>(limit.count())) == QRN_OK;
 }
 
 inline bool disconnect_and_wait(int handle)

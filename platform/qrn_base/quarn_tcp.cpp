@@ -1,4 +1,5 @@
 #include "qrn_base.h"
+#include "quarn_bind.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -91,17 +92,7 @@ int quarn_tcp_connect(const char *address, int port, int timeout_seconds)
 int quarn_tcp_bindprot(int local_port)
 {
     const int socket = new_tcp_socket();
-    if (socket < 0)
-        return -1;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<uint16_t>(local_port));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(socket, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
-        close(socket);
-        return -1;
-    }
-    return socket;
+    return socket < 0 ? -1 : quarn_bind_any(socket, local_port);
 }
 
 int quarn_tcp_listenbysockfd(int socket)

@@ -1,4 +1,5 @@
 #include "qrn_base.h"
+#include "quarn_bind.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -47,15 +48,7 @@ int quarn_udp_create(int local_port, int broadcast)
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (broadcast)
         setsockopt(socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<uint16_t>(local_port));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(socket, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
-        close(socket);
-        return -1;
-    }
-    return socket;
+    return quarn_bind_any(socket, local_port);
 }
 
 int quarn_udp_send_byips(int socket, const void *data, int length, const char *address, int port)

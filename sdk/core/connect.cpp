@@ -98,7 +98,6 @@ int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, co
     store_address(address, kind, session->address);
     session->command_port = port > 0 ? port : kDefaultCommandPort;
     session->handover = 0;
-    session->max_relay_retries = 8;
     if (encrypt)
         std::strcpy(session->encrypt, encrypt);
     std::strcpy(session->user, user ? user : kDefaultUser);
@@ -131,10 +130,16 @@ int QRN_NET_Disconnect(int handle)
     uint32_t id = 0;
     if (session_validate(handle, &id) != 0)
         return QRN_OK;
+    session_mark_ending(handle, id);
     auto *request = new (std::nothrow) TeardownRequest{handle, id};
     if (request && quarn_thread_run_detached(teardown, request) != 0)
         delete request;
     return QRN_OK;
+}
+
+int QRN_NET_WaitDisconnected(int handle, unsigned timeout_ms)
+{
+    return session_wait_ended(handle, timeout_ms);
 }
 
 }  // extern "C"

@@ -11,6 +11,9 @@
 namespace {
 
 constexpr int kLoginConnectMs = 2500;
+// Enough for a busy host to find a free pair; when no socket can be made at
+// all (descriptors exhausted) every attempt fails, and the search must end.
+constexpr int kPortPairAttempts = 64;
 constexpr uint32_t kFullLoginPayload = 336;
 constexpr uint32_t kMaxLoginPayload = 4096;
 constexpr uint32_t kVersionWithoutPayload = 0x200;
@@ -24,10 +27,11 @@ int random_port()
 }
 
 // The device connects back to the command port's source port with its two
-// bytes swapped, plus one; both ports are bound before the connect.
-void bind_port_pair(int *command_socket, int *data_socket)
+// bytes swapped, plus one; both ports are bound before the connect. False,
+// with nothing left open, when no pair could be bound.
+bool bind_port_pair(int *command_socket, int *data_socket)
 {
-    for (;;) {
+    for (int attempt = 0; attempt < kPortPairAttempts; ++attempt) {
         const int port = random_port();
         const int data_port = ((port & 0xFF) << 8 | (port >> 8 & 0xFF)) + 1;
         if (data_port < 1024 || data_port > 65535)
@@ -36,15 +40,21 @@ void bind_port_pair(int *command_socket, int *data_socket)
         if (a < 0)
             continue;
         const int b = quarn_tcp_bindprot(data_port);
-        if (b <= 0) {
+        if (b < 0) {
             quarn_socket_close(a);
-            quarn_socket_close(b);
             continue;
         }
         *command_socket = a;
         *data_socket = b;
-        return;
+        return true;
     }
+    return false;
+}
+
+// A silent module is a time-out, as a connect that is never answered.
+int receive_failure(int result)
+{
+    return result == QUARN_TIMEOUT ? QRN_ERR_TIMEOUT : QRN_ERR_IO;
 }
 
 int build_login(const SessionContext *session, uint8_t *packet)
@@ -75,8 +85,10 @@ int exchange_login(SessionContext *session, int socket)
     do
         result = quarn_tcp_recv_timeout(socket, raw, kHeaderSize, &timeout);
     while (result == QUARN_RETRY);
+    if (result != kHeaderSize)
+        return receive_failure(result);
     CommandHeader header;
-    if (result != kHeaderSize || !decode_command_header(raw, &header) || header.code != CMD_LOGIN)
+    if (!decode_command_header(raw, &header) || header.code != CMD_LOGIN)
         return QRN_ERR_IO;
     if (header.status == kStatusLoginRefused)
         return QRN_ERR_LOGIN_REFUSED;
@@ -86,9 +98,9 @@ int exchange_login(SessionContext *session, int socket)
         if (header.length > kMaxLoginPayload)
             return QRN_ERR_IO;
         timeout = {2, 0};
-        if (quarn_tcp_recv_timeout(socket, payload, static_cast<int>(header.length), &timeout) !=
-            static_cast<int>(header.length))
-            return QRN_ERR_IO;
+        result = quarn_tcp_recv_timeout(socket, payload, static_cast<int>(header.length), &timeout);
+        if (result != static_cast<int>(header.length))
+            return receive_failure(result);
         payload_length = header.length;
     }
     session->token = header.token;
@@ -118,7 +130,8 @@ int lan_login(SessionContext *session)
 {
     int command_socket = -1;
     int data_socket = -1;
-    bind_port_pair(&command_socket, &data_socket);
+    if (!bind_port_pair(&command_socket, &data_socket))
+        return QRN_ERR_LISTEN;
 
     const int connected =
         quarn_tcp_connectbysockfd(command_socket, session->address, session->command_port, kLoginConnectMs);

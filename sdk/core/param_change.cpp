@@ -3,21 +3,10 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "h264_quality.h"
+#include "qrn_net.h"
 
 namespace {
-
-enum SubType : uint32_t {
-    kAbility = 0,
-    kVideoParams = 1,
-    kOneControl = 2,
-    kAudioParams = 3,
-    kSerialParams = 4,
-    kGpio = 5,
-    kControlTable = 6,
-    kVideoInfo = 7,
-    kH264 = 8,
-    kPeerMaxFrame = 9,
-};
 
 constexpr uint32_t kVideoParamsSize = 16;
 
@@ -42,15 +31,15 @@ void apply_param_change(SessionContext *session, uint32_t sub_type, const uint8_
     std::lock_guard<std::mutex> guard(session->cache_mutex);
     VideoCache &video = session->video_cache;
     switch (sub_type) {
-    case kAbility:
+    case QRN_PARAM_ABILITY:
         if (length >= kAbilitySize)
             std::memcpy(video.ability, data, kAbilitySize);
         break;
-    case kVideoParams:
+    case QRN_PARAM_VIDEO:
         if (length >= kVideoParamsSize)
             set_video_params(video, data);
         break;
-    case kOneControl: {
+    case QRN_PARAM_VIDEO_CTRL: {
         if (length < 4 + kControlSize)
             break;
         const uint32_t index = get_u32le(data);
@@ -58,23 +47,23 @@ void apply_param_change(SessionContext *session, uint32_t sub_type, const uint8_
             std::memcpy(video.controls + index * kControlSize, data + 4, kControlSize);
         break;
     }
-    case kAudioParams:
+    case QRN_PARAM_AUDIO:
         if (length >= sizeof session->audio_params)
             read_words(data, session->audio_params, 3);
         break;
-    case kSerialParams:
+    case QRN_PARAM_SERIAL:
         if (length >= sizeof session->serial_params)
             read_words(data, session->serial_params, 5);
         break;
-    case kGpio:
+    case QRN_PARAM_GPIO:
         if (length >= kGpioBlockSize)
             std::memcpy(session->gpio_block, data, kGpioBlockSize);
         break;
-    case kControlTable:
+    case QRN_PARAM_VIDEO_CTRL_ALL:
         if (length >= sizeof video.controls)
             std::memcpy(video.controls, data, sizeof video.controls);
         break;
-    case kVideoInfo:
+    case QRN_PARAM_VIDEO_INFO:
         if (length >= kVideoInfoSize) {
             std::memcpy(video.ability, data, kAbilitySize);
             std::memcpy(video.controls, data + kAbilitySize, sizeof video.controls);
@@ -82,20 +71,20 @@ void apply_param_change(SessionContext *session, uint32_t sub_type, const uint8_
             video.valid = 1;
         }
         break;
-    case kH264:
+    case QRN_PARAM_H264:
         if (length >= 12) {
             H264Cache &h264 = session->h264_cache;
-            h264.qp_quality = 200 - 5 * static_cast<int>(get_u32le(data));
+            h264.qp_quality = h264_quality_from_qp(get_u32le(data));
             h264.key_interval = static_cast<int>(get_u32le(data + 4));
             h264.stream_value = static_cast<int>(get_u32le(data + 8));
             h264.valid = 1;
         }
         break;
-    case kPeerMaxFrame:
+    case QRN_PARAM_PEER_MAX_FRAME:
         if (length >= 4)
             session->peer_max_frame = get_u32le(data);
         break;
-    default:  // 160 and unknown sub-types change nothing
+    default:  // QRN_PARAM_NO_CHANGE and unknown sub-types change nothing
         break;
     }
 }

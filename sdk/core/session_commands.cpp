@@ -1,5 +1,6 @@
 // Session-level commands: transport mode, access string, company, custom block.
 #include <cstring>
+#include <mutex>
 
 #include "byte_order.h"
 #include "qrn_net.h"
@@ -48,6 +49,7 @@ int QRN_NET_GetEncrypt(int handle, char *out)
     SessionContext *session = session_lookup(handle);
     if (!session)
         return QRN_ERR_INVALID_HANDLE;
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
     std::memcpy(out, session->encrypt, std::strlen(session->encrypt) + 1);
     return QRN_OK;
 }
@@ -67,8 +69,10 @@ int QRN_NET_SetEncrypt(int handle, const char *encrypt)
     const int result =
         locked_transaction(session, CMD_SET_ENCRYPT, encrypt, length, dropped, sizeof dropped, &dropped_length);
     // The session keeps what fits its field; the next login sends that.
-    if (result == QRN_OK && length <= kEncryptSize)
+    if (result == QRN_OK && length <= kEncryptSize) {
+        std::lock_guard<std::mutex> guard(session->cache_mutex);
         std::memcpy(session->encrypt, encrypt, static_cast<size_t>(length));
+    }
     return result;
 }
 

@@ -11,7 +11,6 @@
 #include "qrn_base.h"
 #include "spare_elements.h"
 
-constexpr uint32_t kContextTag = 0x19880328;
 constexpr int kAddressKindIp = 1;
 constexpr int kAddressKindDeviceId = 2;
 constexpr int kDefaultCommandPort = 34674;
@@ -150,22 +149,31 @@ struct SerialState {
     std::atomic<uint32_t> sent_bytes{0};
 };
 
+// Who may touch what. Locks, always taken in this order and never held
+// across an unbounded wait:
+//   video_lock, gpio_lock  serialise the fills of their caches, so one
+//                          caller asks the module; before command_lock.
+//   command_lock           one command exchange or data send at a time;
+//                          guards token, command_timeout, teardown_started.
+//   cache_mutex            every cache the getters, setters and notices
+//                          share: the fields marked "cache" below. Never
+//                          held across I/O.
+// Fields marked "connect" are written by the connect before the receive
+// thread starts and only read afterwards; "receive" ones belong to the
+// receive thread; atomics may be read by anyone.
 struct SessionContext {
-    uint32_t tag = kContextTag;
-    uint32_t id = 0;
-    uint32_t protocol_version = 0;
-    double protocol_version_decimal = 0;
-    uint32_t token = 0;
+    uint32_t id = 0;                      // connect; the table lock guards it in the slot
+    uint32_t protocol_version = 0;        // connect
+    double protocol_version_decimal = 0;  // connect
+    uint32_t token = 0;                   // connect, then command_lock
     std::atomic<int> connected{0};
-    int address_kind = 0;
-    int trans_mode = 0;
-    char address[kAddressSize] = {};
-    char encrypt[kEncryptSize] = {};
-    char user[kUserSize] = {};
-    int p2p_session = -1;
-    int max_relay_retries = 8;
-    uint8_t handover = 0;
-    int command_port = kDefaultCommandPort;
+    int address_kind = 0;                 // connect
+    int trans_mode = 0;                   // connect
+    char address[kAddressSize] = {};      // connect
+    char encrypt[kEncryptSize] = {};      // connect, then cache (QRN_NET_SetEncrypt)
+    char user[kUserSize] = {};            // connect
+    uint8_t handover = 0;                 // connect
+    int command_port = kDefaultCommandPort;  // connect
     // The stream sockets (LAN). socket_mutex guards listen_socket,
     // data_socket and the send fields below; data_channel_up is written
     // under it and may be read without it. The receive thread reads the
@@ -180,28 +188,28 @@ struct SessionContext {
     int data_send_in_flight = 0;
     int retired_data_socket = -1;  // shut down during a send; the sender closes it
     int data_send_out_of_step = 0; // a send stopped inside a packet on this data socket
-    quarn_timeval command_timeout{8, 0};
-    quarn_timeval stream_timeout{4, 0};
-    quarn_thread *receive_thread = nullptr;
+    quarn_timeval command_timeout{8, 0};  // command_lock
+    quarn_timeval stream_timeout{4, 0};   // receive
+    quarn_thread *receive_thread = nullptr;  // connect and teardown
     std::atomic<int> receive_running{0};
-    uint32_t peer_max_frame = 10;
-    DeviceInformation device_info;
+    uint32_t peer_max_frame = 10;         // cache
+    DeviceInformation device_info;        // cache
 
-    StreamAssembly stream;
-    SpareElements spare_elements;  // shared by the receive thread and the release calls
-    VideoStreamState video;
-    VideoCache video_cache;
-    H264Cache h264_cache;
-    std::mutex cache_mutex;  // guards the video, H.264, audio and serial caches; never held across I/O
+    StreamAssembly stream;                // receive
+    SpareElements spare_elements;  // locks itself: shared by the receive thread and the release calls
+    VideoStreamState video;        // see its own note
+    VideoCache video_cache;        // cache
+    H264Cache h264_cache;          // cache
+    std::mutex cache_mutex;
     // Guards the stream sockets: see listen_socket. Taken after the command
     // lock, never before it, and never held across a wait.
     std::mutex socket_mutex;
-    int teardown_started = 0;
-    uint32_t audio_params[3] = {};
-    uint32_t serial_params[5] = {};
-    uint8_t gpio_block[kGpioBlockSize] = {};
-    int gpio_valid = 0;  // with gpio_block, under cache_mutex
-    std::atomic<uint32_t> serial_received_bytes{0};  // written by the receive thread, read by callers
+    int teardown_started = 0;                  // command_lock
+    uint32_t audio_params[3] = {};             // cache, with audio.params_valid
+    uint32_t serial_params[5] = {};            // cache, with serial.params_valid
+    uint8_t gpio_block[kGpioBlockSize] = {};   // cache, with gpio_valid
+    int gpio_valid = 0;                        // cache
+    std::atomic<uint32_t> serial_received_bytes{0};  // written by the receive thread
     std::atomic<uint32_t> serial_cache_size{0};
     AudioState audio;
     SerialState serial;
@@ -214,14 +222,19 @@ struct SessionContext {
     quarn_cond *data_ready = nullptr;
 };
 
-// Holds a session's command lock for one scope.
-class CommandLock {
+// Holds one of a session's base-library locks for one scope.
+class SessionLock {
 public:
-    explicit CommandLock(SessionContext *session) : mutex_(session->command_lock) { quarn_mutex_lock(mutex_); }
-    ~CommandLock() { quarn_mutex_unlock(mutex_); }
-    CommandLock(const CommandLock &) = delete;
-    CommandLock &operator=(const CommandLock &) = delete;
+    explicit SessionLock(quarn_mutex *mutex) : mutex_(mutex) { quarn_mutex_lock(mutex_); }
+    ~SessionLock() { quarn_mutex_unlock(mutex_); }
+    SessionLock(const SessionLock &) = delete;
+    SessionLock &operator=(const SessionLock &) = delete;
 
 private:
     quarn_mutex *mutex_;
+};
+
+// The lock taken most: one command exchange or data send at a time.
+struct CommandLock : SessionLock {
+    explicit CommandLock(SessionContext *session) : SessionLock(session->command_lock) {}
 };

@@ -1,6 +1,8 @@
 #include "session_table.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -15,12 +17,14 @@ struct Slot {
     int switched = 0;
     int in_use = 0;
     SessionContext *context = nullptr;
+    uint32_t ending_id = 0;  // the context id a teardown was started for
 };
 
 // The one piece of process-wide state: created by the first connect and
 // never torn down, so contexts outlive every handle a caller may still hold.
 struct SessionTable {
     std::mutex lock;
+    std::condition_variable slot_released;  // with lock
     int open_sessions = 0;
     int last_released = -1;
     int p2p_initialised = 0;
@@ -86,7 +90,6 @@ void reset_stream_assembly(StreamAssembly &a)
 // locks stay as they are.
 void reset_context(SessionContext *context)
 {
-    context->tag = kContextTag;
     context->protocol_version = 0;
     context->protocol_version_decimal = 0;
     context->token = 0;
@@ -95,7 +98,6 @@ void reset_context(SessionContext *context)
     std::memset(context->address, 0, sizeof context->address);
     std::memset(context->encrypt, 0, sizeof context->encrypt);
     std::memset(context->user, 0, sizeof context->user);
-    context->p2p_session = -1;
     context->command_timeout = {8, 0};
     context->stream_timeout = {4, 0};
     context->peer_max_frame = 0;
@@ -190,6 +192,33 @@ void session_slot_release(int index)
         PPPP_DeInitialize();
         t.p2p_initialised = 0;
     }
+    t.slot_released.notify_all();
+}
+
+void session_mark_ending(int handle, uint32_t id)
+{
+    const uint32_t index = static_cast<uint32_t>(handle) - static_cast<uint32_t>(kHandleBase);
+    if (index >= kSlotCount)
+        return;
+    SessionTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    t.slots[index].ending_id = id;
+}
+
+int session_wait_ended(int handle, unsigned timeout_ms)
+{
+    const uint32_t index = static_cast<uint32_t>(handle) - static_cast<uint32_t>(kHandleBase);
+    if (index >= kSlotCount)
+        return -7;
+    SessionTable &t = table();
+    std::unique_lock<std::mutex> guard(t.lock);
+    const Slot &slot = t.slots[index];
+    // Ended once the slot is free or holds a session other than the one
+    // being torn down: a newer connect may already have taken it.
+    const auto ended = [&slot] {
+        return !slot.in_use || !slot.context || slot.ending_id == 0 || slot.context->id != slot.ending_id;
+    };
+    return t.slot_released.wait_for(guard, std::chrono::milliseconds(timeout_ms), ended) ? 0 : -2;
 }
 
 int session_validate(int handle, uint32_t *id)

@@ -13,6 +13,13 @@ constexpr int kSlotCount = 16;
 int session_slot_take(int address_kind);
 void session_slot_release(int slot);
 
+// Notes that a teardown was started for the session of this id, so that
+// session_wait_ended can tell its end from a newer session in the slot.
+void session_mark_ending(int handle, uint32_t id);
+// Waits until the slot no longer holds the session being torn down.
+// Returns 0, -2 when the time ran out, -7 for a number outside the table.
+int session_wait_ended(int handle, unsigned timeout_ms);
+
 // The context of a valid handle, or NULL.
 SessionContext *session_lookup(int handle);
 

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kFormatH264 = 3;
 constexpr int64_t kRateWindowMs = 1000;
 
 int64_t now_ms()
@@ -78,7 +77,7 @@ int deliver_video(SessionContext *session)
     VideoStreamState &video = session->video;
     if (video.reset_requested.exchange(0))
         video.reset_figures();
-    if (element->header.format == kFormatH264 && !passes_key_frame_recovery(session, element->header)) {
+    if (element->header.format == QRN_FORMAT_H264 && !passes_key_frame_recovery(session, element->header)) {
         session->spare_elements.give_back(element);
         return -1;
     }

@@ -1,12 +1,12 @@
 #include "stream_reader.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "frame_assembly.h"
 #include "qrn_net.h"
 #include "stream_socket_reader.h"
+#include "trace.h"
 #include "wire_protocol.h"
 
 namespace {
@@ -83,7 +83,7 @@ int append_block_fragment(StreamAssembly &a, const StreamHeader &header, StreamS
         return skip_payload(a, header, reader);
     }
     if (header.type == STREAM_PARAM_CHANGE)
-        std::printf("param change packlen:%d\n", static_cast<int>(header.length));
+        qrn_trace("param change packlen:%d\n", static_cast<int>(header.length));
     const int result = reader.read(to.start + *to.fill, header.length);
     if (result != QRN_OK)
         return result;

@@ -1,12 +1,12 @@
 #include "wire_protocol.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 
 #include "byte_order.h"
 #include "qrn_net.h"
 #include "stream_reader.h"
+#include "trace.h"
 
 namespace {
 
@@ -14,6 +14,8 @@ constexpr uint16_t kCodeReboot = 0x8007;
 constexpr uint16_t kCodeReset = 0x8008;
 constexpr uint16_t kCodeI2cGet = 0x5002;
 constexpr int kPacketBuffer = kHeaderSize + kMaxRequestPayload;
+// Enough to recognise a payload in a trace without flooding the terminal.
+constexpr int kTracedPayloadBytes = 64;
 
 bool has_magic(const uint8_t *in) { return in[0] == 'Q' && in[1] == 'R' && in[2] == 'N'; }
 
@@ -199,7 +201,7 @@ int send_stream_data(SessionContext *session, uint8_t type, const void *data, in
     int result = quarn_tcp_send_timeout(socket, header, kHeaderSize, ms_left(), &sent);
     int data_sent = 0;
     if (result >= 0) {
-        std::printf("\n______send data:[%.*s] len:[%d]_____", length, static_cast<const char *>(data), length);
+        qrn_trace("\n______send data:[%s] len:[%d]_____", escaped_bytes(data, length, kTracedPayloadBytes).c_str(), length);
         result = quarn_tcp_send_timeout(socket, data, length, ms_left(), &data_sent);
     }
     const int total = sent + data_sent;

@@ -1,9 +1,9 @@
 // Restarting the device, its clock and free-form control texts. Nothing here
 // is cached.
-#include <cstdio>
 #include <cstring>
 
 #include "command_helpers.h"
+#include "trace.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ int QRN_NET_SetCmdCtrl(int handle, const char *text)
     SessionContext *session = session_lookup(handle);
     if (!session)
         return QRN_ERR_INVALID_HANDLE;
-    std::printf("[%d]cmdCtrl:%s\n", static_cast<int>(length), text);
+    qrn_trace("[%d]cmdCtrl:%s\n", static_cast<int>(length), text);
     return command_send(session, kControlText, text, static_cast<int>(length) + 1);
 }
 

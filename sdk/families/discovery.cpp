@@ -2,6 +2,7 @@
 // thread asks by UDP broadcast and keeps a table of the modules that answer.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -131,27 +132,34 @@ void ask_every_broadcast_address(int socket)
         send_request(socket, addresses[i]);
 }
 
-// Asks again only after an interval without any datagram, so a busy
-// network is not flooded; each quiet interval also ages the table.
+// Asks and ages by the clock, once per interval, whatever arrives in
+// between: a peer that answers more often than the interval must neither
+// keep silent modules listed nor stop the requests.
 void scanner_main(void *argument)
 {
+    using clock = std::chrono::steady_clock;
     Scanner &s = *static_cast<Scanner *>(argument);
+    const auto interval = std::chrono::milliseconds(s.interval_ms);
     send_request(s.socket, QUARN_LIMITED_BROADCAST);
+    auto next_round = clock::now() + interval;
     while (s.run) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_round - clock::now());
         uint8_t reply[kReplyBufferSize] = {};
         char sender[kAddressTextSize] = {};
-        const int length = quarn_udp_recv(s.socket, reply, sizeof reply, sender, s.interval_ms);
+        const int length = quarn_udp_recv(s.socket, reply, sizeof reply, sender,
+                                          static_cast<int>(std::max<int64_t>(left.count(), 0)));
         if (!s.run)
             break;
-        if (length == QUARN_TIMEOUT) {
+        if (length >= 3 && has_magic(reply))
+            enter_device(s, device_from_reply(reply, length, sender));
+        else if (length < 0 && length != QUARN_TIMEOUT && length != QUARN_RETRY)
+            break;  // the table stays readable until UnInit
+        const auto now = clock::now();
+        if (now >= next_round) {
             ask_every_broadcast_address(s.socket);
             age_table(s);
-        } else if (length == QUARN_RETRY) {
-            continue;
-        } else if (length < 0) {
-            break;  // the table stays readable until UnInit
-        } else if (length >= 3 && has_magic(reply)) {
-            enter_device(s, device_from_reply(reply, length, sender));
+            // A late round (a stalled host) is not made up in a burst.
+            next_round = std::max(next_round + interval, now);
         }
     }
 }

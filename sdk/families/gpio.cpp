@@ -21,18 +21,6 @@ constexpr uint8_t kModeOldDevicesRefuse = 1;
 static_assert(kGpioBlockSize == 1 + kTableEntries * kEntrySize, "count byte and 32 entries");
 static_assert(sizeof(GpioTable) == kGpioBlockSize, "the public table is the cached block");
 
-// Serialises the fills of one session; always taken before the command lock.
-class GpioLock {
-public:
-    explicit GpioLock(SessionContext *session) : mutex_(session->gpio_lock) { quarn_mutex_lock(mutex_); }
-    ~GpioLock() { quarn_mutex_unlock(mutex_); }
-    GpioLock(const GpioLock &) = delete;
-    GpioLock &operator=(const GpioLock &) = delete;
-
-private:
-    quarn_mutex *mutex_;
-};
-
 bool old_generation(const SessionContext *session)
 {
     return session->protocol_version >> 16 <= kLastOldGenerationMajor;
@@ -66,7 +54,7 @@ int fill_gpio_cache(SessionContext *session)
 {
     if (gpio_valid(session))
         return QRN_OK;
-    GpioLock gpio_lock(session);
+    SessionLock gpio_lock(session->gpio_lock);  // serialises the fills; before the command lock
     if (gpio_valid(session))  // another caller filled it while we waited
         return QRN_OK;
     uint8_t table[kGpioBlockSize] = {};

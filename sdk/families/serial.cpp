@@ -1,6 +1,5 @@
 // The device's serial port: its line settings, opening and closing the
 // pass-through, the bytes sent to it and received from it, and their counts.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +7,7 @@
 #include "command_helpers.h"
 #include "qrn_net.h"
 #include "session_table.h"
+#include "trace.h"
 #include "wire_protocol.h"
 
 namespace {
@@ -194,7 +194,7 @@ int QRN_NET_Serial_Begin(int handle)
     // Received bytes come back on the stream connection: without it the
     // port would be open with nowhere to deliver to.
     if (session->address_kind == kAddressKindIp && !session->data_channel_up) {
-        std::printf("tcp is not bconnect...\n");
+        qrn_trace("tcp is not bconnect...\n");
         return QRN_ERR_FAILED;
     }
     // The assembly length belongs to the receive thread; a half-assembled
@@ -205,7 +205,7 @@ int QRN_NET_Serial_Begin(int handle)
         return result;
     reset_counters(session);
     session->serial.open = 1;
-    std::printf("open serial sucessful...\n");
+    qrn_trace("open serial sucessful...\n");
     return QRN_OK;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "h264_quality.h"
 #include "qrn_net.h"
 #include "wire_protocol.h"
 
@@ -12,18 +13,6 @@ constexpr uint16_t kGetVideoInfo = 0x1000;
 constexpr uint16_t kGetH264KeyInterval = 0x100F;
 constexpr uint16_t kGetH264Qp = 0x1011;
 constexpr uint16_t kGetH264Stream = 0x1013;
-
-// Serialises the fills of one session; always taken before the command lock.
-class VideoLock {
-public:
-    explicit VideoLock(SessionContext *session) : mutex_(session->video_lock) { quarn_mutex_lock(mutex_); }
-    ~VideoLock() { quarn_mutex_unlock(mutex_); }
-    VideoLock(const VideoLock &) = delete;
-    VideoLock &operator=(const VideoLock &) = delete;
-
-private:
-    quarn_mutex *mutex_;
-};
 
 bool video_cache_valid(SessionContext *session)
 {
@@ -57,7 +46,7 @@ int fill_video_cache(SessionContext *session)
 {
     if (video_cache_valid(session))
         return QRN_OK;
-    VideoLock video_lock(session);
+    SessionLock video_lock(session->video_lock);  // serialises the fills; before the command lock
     if (video_cache_valid(session))  // another caller filled it while we waited
         return QRN_OK;
 
@@ -91,7 +80,7 @@ int fill_h264_cache(SessionContext *session)
 {
     if (h264_cache_valid(session))
         return QRN_OK;
-    VideoLock video_lock(session);
+    SessionLock video_lock(session->video_lock);
     if (h264_cache_valid(session))
         return QRN_OK;
 
@@ -102,8 +91,7 @@ int fill_h264_cache(SessionContext *session)
         return result;
     {
         std::lock_guard<std::mutex> guard(session->cache_mutex);
-        // QP 20 is 100, QP 40 is 0; unsigned, so a wild answer wraps instead of overflowing.
-        session->h264_cache.qp_quality = static_cast<int>(200u - 5u * qp);
+        session->h264_cache.qp_quality = h264_quality_from_qp(qp);
     }
     uint32_t key_interval = 0;
     result = query_word(session, kGetH264KeyInterval, &key_interval);

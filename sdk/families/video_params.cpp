@@ -1,9 +1,11 @@
 // Reading and changing how the device captures and encodes video. Most
 // readings come from the session's caches; the setters keep them current.
+#include <algorithm>
 #include <cstring>
 
 #include "byte_order.h"
 #include "command_helpers.h"
+#include "h264_quality.h"
 #include "video_cache.h"
 
 namespace {
@@ -40,18 +42,12 @@ constexpr int kDefaultOffset = 20;
 constexpr int kModeOffset = 28;
 
 constexpr uint32_t kMaxKeyInterval = 300;
-constexpr uint32_t kMaxH264Quality = 100;
 constexpr uint32_t kMaxH264Stream = 100000;
 constexpr uint32_t kMinJpegQuality = 30;
 constexpr uint32_t kMaxJpegQuality = 90;
 // Devices from this version on keep their H.264 settings to themselves: the
 // cache follows only their notices.
 constexpr double kFirstSelfReportingVersion = 4.0;
-
-uint32_t clamp_word(uint32_t value, uint32_t low, uint32_t high)
-{
-    return value < low ? low : value > high ? high : value;
-}
 
 // The session of a handle whose video cache is filled; *result says why not.
 SessionContext *filled_video_session(int handle, int *result)
@@ -105,6 +101,25 @@ int set_h264_value(int handle, uint16_t code, uint32_t sent, int cached, int H26
         return result;
     std::lock_guard<std::mutex> guard(session->cache_mutex);
     session->h264_cache.*field = cached;
+    return QRN_OK;
+}
+
+// Sends one video setting; once the device accepted it the cache follows.
+// A new format or size also drops the queued frames: frames of the old one
+// must not be handed out.
+template <typename Update>
+int set_video_word(int handle, uint16_t code, uint32_t value, bool drops_queued_frames, Update update)
+{
+    SessionContext *session = session_lookup(handle);
+    if (!session)
+        return QRN_ERR_INVALID_HANDLE;
+    const int result = send_word(session, code, value);
+    if (result != QRN_OK)
+        return result;
+    if (drops_queued_frames)
+        quarn_queue_clean(session->queues.video);
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    update(session->video_cache);
     return QRN_OK;
 }
 
@@ -254,46 +269,20 @@ int QRN_NET_Video_SetVideoCtrl(int handle, uint32_t index, const VideoCtrlEntry 
 
 int QRN_NET_Video_SetFormat(int handle, uint32_t format)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, kSetFormat, format);
-    if (result != QRN_OK)
-        return result;
-    quarn_queue_clean(session->queues.video);  // frames of the old format must not be handed out
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    session->video_cache.format = format;
-    return QRN_OK;
+    return set_video_word(handle, kSetFormat, format, true, [format](VideoCache &cache) { cache.format = format; });
 }
 
 int QRN_NET_Video_SetResolu(int handle, uint32_t resolution)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, kSetResolution, resolution);
-    if (result != QRN_OK)
-        return result;
-    {
-        std::lock_guard<std::mutex> guard(session->cache_mutex);
-        session->video_cache.resolution = resolution;
-        bound_frame_rate(session->video_cache, resolution);
-    }
-    quarn_queue_clean(session->queues.video);  // frames of the old size must not be handed out
-    return QRN_OK;
+    return set_video_word(handle, kSetResolution, resolution, true, [resolution](VideoCache &cache) {
+        cache.resolution = resolution;
+        bound_frame_rate(cache, resolution);
+    });
 }
 
 int QRN_NET_Video_SetFPS(int handle, uint32_t fps)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, kSetFps, fps);
-    if (result != QRN_OK)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    session->video_cache.fps = fps;
-    return QRN_OK;
+    return set_video_word(handle, kSetFps, fps, false, [fps](VideoCache &cache) { cache.fps = fps; });
 }
 
 int QRN_NET_Video_ResetVCtrl(int handle)
@@ -315,27 +304,26 @@ int QRN_NET_Video_ResetVCtrl(int handle)
 
 int QRN_NET_Video_SetH264KeyInter(int handle, uint32_t interval)
 {
-    const uint32_t clamped = clamp_word(interval, 1, kMaxKeyInterval);
+    const uint32_t clamped = std::clamp<uint32_t>(interval, 1, kMaxKeyInterval);
     return set_h264_value(handle, kSetH264KeyInterval, clamped, static_cast<int>(clamped), &H264Cache::key_interval);
 }
 
 int QRN_NET_Video_SetH264QpValue(int handle, uint32_t quality)
 {
-    // The device speaks encoder QP, 20 (best) to 40; callers speak 0..100.
-    const uint32_t clamped = clamp_word(quality, 0, kMaxH264Quality);
-    const uint32_t qp = (kMaxH264Quality - clamped) / 5 + 20;
-    return set_h264_value(handle, kSetH264Qp, qp, static_cast<int>(clamped), &H264Cache::qp_quality);
+    const uint32_t clamped = std::min(quality, kMaxH264Quality);
+    return set_h264_value(handle, kSetH264Qp, h264_qp_from_quality(clamped), static_cast<int>(clamped),
+                          &H264Cache::qp_quality);
 }
 
 int QRN_NET_Video_SetH264Stream(int handle, uint32_t value)
 {
-    const uint32_t clamped = clamp_word(value, 1, kMaxH264Stream);
+    const uint32_t clamped = std::clamp<uint32_t>(value, 1, kMaxH264Stream);
     return set_h264_value(handle, kSetH264Stream, clamped, static_cast<int>(clamped), &H264Cache::stream_value);
 }
 
 int QRN_NET_Video_SetQuality(int handle, uint32_t quality)
 {
-    return send_word_to(handle, kSetQuality, clamp_word(quality, kMinJpegQuality, kMaxJpegQuality));
+    return send_word_to(handle, kSetQuality, std::clamp(quality, kMinJpegQuality, kMaxJpegQuality));
 }
 
 int QRN_NET_Video_SetFpsLimit(int handle, int on) { return send_word_to(handle, kSetFpsLimit, on != 0 ? 1 : 0); }

@@ -1,4 +1,5 @@
 // Starting and stopping the video, and handing its frames to the caller.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -172,8 +173,7 @@ int QRN_NET_Video_SnapShotResolu(int handle, uint32_t resolution)
 
 int QRN_NET_Video_SnapShotQuality(int handle, uint32_t quality)
 {
-    const uint32_t clamped = quality < kMinQuality ? kMinQuality : quality > kMaxQuality ? kMaxQuality : quality;
-    return send_word_to(handle, kSnapshotQuality, clamped);
+    return send_word_to(handle, kSnapshotQuality, std::clamp(quality, kMinQuality, kMaxQuality));
 }
 
 int QRN_NET_Video_GetCurVideoFrameNum(int handle, int *count)
@@ -215,6 +215,7 @@ int QRN_NET_Video_GetPeerMaxFrameNum(int handle, int *value)
         return QRN_ERR_INVALID_HANDLE;
     if (!value)
         return QRN_ERR_NULL_POINTER;
+    std::lock_guard<std::mutex> guard(session->cache_mutex);  // the receive thread writes it
     *value = static_cast<int>(session->peer_max_frame);
     return QRN_OK;
 }

@@ -1,9 +1,21 @@
 /*
  * QRN_NET: the device-link SDK for the inspection probe's WiFi camera module.
  *
- * One header, plain C. Every call that addresses a device takes a session
- * handle first and returns 0 (or a documented positive value) on success,
- * or one of the negative qrn_result codes below.
+ * One header, plain C (C99 or later, or C++). Every call that addresses a
+ * device takes a session handle first and returns 0 (or a documented
+ * positive value) on success, or one of the negative qrn_result codes below.
+ *
+ * Threads. No initialisation call is needed and every call may be made from
+ * any thread. Calls on different sessions never wait for each other. On one
+ * session, calls may run at once from several threads: its commands take
+ * turns (one exchange with the module at a time), and QRN_NET_Poll, the
+ * Request and Release calls may run beside them. A stream element belongs
+ * to the caller from its Request call until its Release call; hand it to
+ * one thread at a time. After QRN_NET_Disconnect a handle must not be used
+ * again: once QRN_NET_WaitDisconnected has returned 0, a new connect may
+ * reuse the same number for another session. The discovery calls and the
+ * SmartConfig calls each serve the whole process; their Init/Begin and
+ * UnInit/End may be called from any thread, one at a time.
  */
 #ifndef QRN_NET_H
 #define QRN_NET_H
@@ -25,9 +37,37 @@
 extern "C" {
 #endif
 
+/* ---- library version ----------------------------------------------------- */
+
+#define QRN_NET_VERSION_MAJOR 1
+#define QRN_NET_VERSION_MINOR 0
+#define QRN_NET_VERSION_PATCH 0
+/** The three numbers in one: major << 16 | minor << 8 | patch, for #if tests. */
+#define QRN_NET_VERSION \
+    ((QRN_NET_VERSION_MAJOR << 16) | (QRN_NET_VERSION_MINOR << 8) | QRN_NET_VERSION_PATCH)
+
+/**
+ * The version of the library actually loaded, packed as QRN_NET_VERSION, so
+ * a program can tell it from the header it was built with. (The module's own
+ * protocol version is QRN_NET_GetVersion.)
+ */
+QRN_API int QRN_NET_GetLibraryVersion(void);
+
 /* ---- result codes ------------------------------------------------------ */
 
-/** Result codes shared by every call. */
+/**
+ * Result codes shared by every call.
+ *
+ * Argument faults have one code per kind: a NULL pointer gives
+ * QRN_ERR_NULL_POINTER, a string that is empty or does not fit its field
+ * QRN_ERR_BAD_STRING. Where the protocol's established callers rely on
+ * another code, that code stays and the call's comment names it: NULL
+ * outputs of QRN_NET_GetCompany, the serial, GPIO, I2C, wireless and
+ * window calls and QRN_NET_Device_GetId give QRN_ERR_FAILED, as do a
+ * control text out of range and the wireless range checks; a video control
+ * index above 9 gives QRN_ERR_NULL_POINTER. Argument checks run before the
+ * handle is looked at unless the call's comment says otherwise.
+ */
 enum qrn_result {
     QRN_OK = 0,
     QRN_ERR_FAILED = -1,          /**< failure, or nonzero device status */
@@ -50,7 +90,37 @@ enum qrn_result {
 /** A short English text for a result code ("time-out", ...); never NULL. */
 QRN_API const char *QRN_NET_StrError(int code);
 
+/**
+ * Turns the library's trace lines on standard output on (nonzero, the
+ * default) or off, for every session. Setting QRN_NET_TRACE=0 in the
+ * environment silences them too, whatever this call said. Bytes from a
+ * module or a payload are traced escaped (\xNN), never raw. Returns 0.
+ */
+QRN_API int QRN_NET_SetTrace(int on);
+
 /* ---- records ----------------------------------------------------------- */
+
+/** FrameHeader.format and VideoParam.format. */
+enum qrn_frame_format {
+    QRN_FORMAT_YUYV = 1,  /**< raw YUYV 4:2:2 */
+    QRN_FORMAT_JPEG = 2,  /**< Motion-JPEG, one JPEG picture per frame */
+    QRN_FORMAT_H264 = 3   /**< H.264 elementary stream */
+};
+
+/** Sub-types of parameter-change notices (QRN_NET_GetParamChangeType). */
+enum qrn_param_change {
+    QRN_PARAM_ABILITY = 0,         /**< the 400-byte ability table */
+    QRN_PARAM_VIDEO = 1,           /**< format, resolution, fps, max fps */
+    QRN_PARAM_VIDEO_CTRL = 2,      /**< one control: index, then its 32 bytes */
+    QRN_PARAM_AUDIO = 3,           /**< AudioParam */
+    QRN_PARAM_SERIAL = 4,          /**< SerialParam */
+    QRN_PARAM_GPIO = 5,            /**< GpioTable */
+    QRN_PARAM_VIDEO_CTRL_ALL = 6,  /**< all ten controls */
+    QRN_PARAM_VIDEO_INFO = 7,      /**< ability table, controls and the four video words */
+    QRN_PARAM_H264 = 8,            /**< H.264 QP, key-frame interval, rate figure */
+    QRN_PARAM_PEER_MAX_FRAME = 9,  /**< the module's frame limit */
+    QRN_PARAM_NO_CHANGE = 160      /**< a notice that changes no setting */
+};
 
 enum qrn_trans_mode {
     TRANS_LAN = 1,   /**< TCP on the local network */
@@ -77,6 +147,28 @@ typedef struct FrameElement {
     FrameHeader header;
     uint8_t data[1];         /**< header.length bytes */
 } FrameElement;
+
+/** The frame header of an element. */
+static inline const FrameHeader *QRN_FrameElement_Header(const FrameElement *element)
+{
+    return &element->header;
+}
+
+/** The header.length bytes of frame data of an element. */
+static inline const uint8_t *QRN_FrameElement_Data(const FrameElement *element)
+{
+    return element->data;
+}
+
+/**
+ * The header.length bytes of frame data after a header from
+ * QRN_NET_Video_RequestVideoData(2) or QRN_NET_Video_RequestPicData: they
+ * follow the header directly.
+ */
+static inline const uint8_t *QRN_FrameHeader_Data(const FrameHeader *header)
+{
+    return (const uint8_t *)(header + 1);
+}
 
 /** One picture control, eight words as the device sends them. */
 typedef struct VideoCtrlEntry {
@@ -162,13 +254,13 @@ typedef struct ScanDeviceInformation {
 /** Records in the discovery table; a reader's buffer holds this many. */
 #define QRN_SCAN_MAX_DEVICES 50
 
+/* Layout checks: C++11 and C11 have them built in; a C99 compiler gets a
+ * typedef of an array whose size is negative when the check fails. */
 #if defined(__cplusplus)
 #  define QRN_STATIC_ASSERT(condition, message) static_assert(condition, message)
 #elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #  define QRN_STATIC_ASSERT(condition, message) _Static_assert(condition, message)
 #else
-/* C99 has no _Static_assert: a false condition gives an array of negative
- * size, and the compiler names the line. */
 #  define QRN_STATIC_ASSERT_NAME(line) QRN_STATIC_ASSERT_JOIN(qrn_static_assert_line_, line)
 #  define QRN_STATIC_ASSERT_JOIN(prefix, line) prefix##line
 #  define QRN_STATIC_ASSERT(condition, message) typedef char QRN_STATIC_ASSERT_NAME(__LINE__)[(condition) ? 1 : -1]
@@ -196,9 +288,12 @@ QRN_STATIC_ASSERT(sizeof(ScanDeviceInformation) == 108, "ScanDeviceInformation i
  * address: a dotted IPv4 address, or a device ID (6 to 12 characters are a
  * short ID and expanded). encrypt: access string, up to 31 characters, or NULL.
  * Returns 0 connected over the LAN, 1 over peer-to-peer, or QRN_ERR_NO_SLOT,
- * QRN_ERR_TIMEOUT, QRN_ERR_IO, QRN_ERR_CONNECT, QRN_ERR_LOGIN_REFUSED,
- * QRN_ERR_LISTEN, QRN_ERR_P2P_CONNECT, QRN_ERR_CLOSED, QRN_ERR_FAILED,
- * QRN_ERR_BAD_STRING (a string longer than its field), QRN_ERR_NULL_POINTER.
+ * QRN_ERR_TIMEOUT (the module did not take the connection within 2.5 s, or
+ * did not answer the login within 2 s), QRN_ERR_IO, QRN_ERR_CONNECT,
+ * QRN_ERR_LOGIN_REFUSED, QRN_ERR_LISTEN (also when no local port pair can be
+ * bound, for instance with every descriptor in use), QRN_ERR_P2P_CONNECT,
+ * QRN_ERR_CLOSED, QRN_ERR_FAILED, QRN_ERR_BAD_STRING (a string longer than
+ * its field), QRN_ERR_NULL_POINTER.
  */
 QRN_API int QRN_NET_ConnectDevice(int *handle_out, const char *address, const char *encrypt);
 /** As QRN_NET_ConnectDevice on a given command port (0 or less: 34674). */
@@ -206,8 +301,18 @@ QRN_API int QRN_NET_ConnectDeviceIndex(int *handle_out, const char *address, int
 /** As QRN_NET_ConnectDeviceIndex with a user name (NULL: "SQRN", up to 39 characters). */
 QRN_API int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, const char *user,
                                       const char *encrypt);
-/** Starts the teardown of a session on its own thread; always returns 0 at once. */
+/**
+ * Starts the teardown of a session on its own thread (logout, sockets
+ * closed, slot freed); always returns 0 at once.
+ */
 QRN_API int QRN_NET_Disconnect(int handle);
+/**
+ * Waits up to timeout_ms until the teardown that QRN_NET_Disconnect started
+ * for handle has finished. Returns 0 when it has, or when none is under way
+ * (an unused or never disconnected handle), QRN_ERR_TIMEOUT when the time
+ * ran out, QRN_ERR_INVALID_HANDLE for a number that was never a handle.
+ */
+QRN_API int QRN_NET_WaitDisconnected(int handle, unsigned timeout_ms);
 /** Allows (nonzero) or forbids a relayed session to be replaced by a direct one. Returns 0. */
 QRN_API int QRN_NET_ForceP2PTransSwitch(int enable);
 /** Writes the transport mode (TRANS_LAN, TRANS_P2P, TRANS_RELAY). QRN_ERR_NULL_POINTER first, then QRN_ERR_INVALID_HANDLE. */
@@ -613,8 +718,8 @@ QRN_API int QRN_NET_Wireless_NetReboot(int handle);
 /* ---- discovery and provisioning (no session) ---------------------------------- */
 
 /**
- * Starts the process-wide scanner: it asks once at start, then again after
- * every interval in which nothing arrived (seconds; 0 means 1 second, and
+ * Starts the process-wide scanner: it asks once at start, then once every
+ * interval, however busy the network is (seconds; 0 means 1 second, and
  * anything up to a quarter second, negatives included, 250 ms). A module
  * that stays quiet for six intervals leaves the table; a reply from a new
  * address while all QRN_SCAN_MAX_DEVICES entries are taken is dropped.

@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "qrn_net.h"
 
 namespace {
 
 constexpr int kElementHeadSize = 8;
-constexpr uint32_t kFormatJpeg = 2;
 constexpr uint32_t kDhtSearchPositions = 2049;
 
 // The standard tables of ITU-T T.81 Annex K.3: code-length counts, then values.
@@ -108,7 +108,7 @@ size_t frame_element_size(const uint8_t *frame_header, bool *room_for_tables)
 {
     const uint32_t data_length = get_u32le(frame_header + 24);
     const bool room = completion_switch.load(std::memory_order_relaxed) == 1 &&
-                      get_u32le(frame_header + 4) == kFormatJpeg;
+                      get_u32le(frame_header + 4) == QRN_FORMAT_JPEG;
     *room_for_tables = room;
     return size_t{kElementHeadSize} + kFrameHeaderSize + data_length + (room ? kHuffmanBlockSize : 0);
 }

@@ -2,10 +2,13 @@
 #include "commands.h"
 #include "failures.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
+
+#include "qrn_net.h"
 
 namespace {
 
@@ -25,7 +28,8 @@ void print_overview(std::ostream &out)
         name.resize(13, ' ');
         out << "  " << name << command->summary << "\n";
     }
-    out << "\n'qrn COMMAND --help' describes a command.\n";
+    out << "\n'qrn COMMAND --help' describes a command. With --verbose, any command also\n"
+           "shows the library's trace lines, which are otherwise kept off its output.\n";
 }
 
 const qrn::Command *find_command(const std::string &name)
@@ -36,8 +40,21 @@ const qrn::Command *find_command(const std::string &name)
     return nullptr;
 }
 
-int run(const qrn::Command &command, const std::vector<std::string> &words)
+// Removes --verbose (before any "--") and says whether it was there: the
+// library traces only when asked, so the tool's own output stays clean.
+bool take_verbose(std::vector<std::string> *words)
 {
+    const auto end = std::find(words->begin(), words->end(), "--");
+    const auto found = std::find(words->begin(), end, "--verbose");
+    if (found == end)
+        return false;
+    words->erase(found);
+    return true;
+}
+
+int run(const qrn::Command &command, std::vector<std::string> words)
+{
+    QRN_NET_SetTrace(take_verbose(&words) ? 1 : 0);
     const std::string prefix = std::string("qrn ") + command.name + ": ";
     if (qrn::asks_for_help(words)) {
         std::cout << command.usage;

@@ -68,7 +68,7 @@ int run(const Arguments &arguments)
 
     Scanner scanner(interval);
     if (arguments.has("--once")) {
-        // Answers to the first request, and to the one after a quiet interval.
+        // Answers to the first request, and to the one an interval later.
         if (sleep_unless_interrupted(2 * period + std::chrono::milliseconds(500)))
             show_devices(false);
         return kExitSuccess;

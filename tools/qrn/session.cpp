@@ -3,8 +3,6 @@
 #include "failures.h"
 #include "qrn_net.h"
 
-#include <chrono>
-#include <thread>
 
 namespace qrn {
 
@@ -32,13 +30,10 @@ Session::Session(const Endpoint &endpoint) : address_(endpoint.address)
 
 Session::~Session()
 {
+    // The logout reaches the module before the tool exits.
+    constexpr unsigned kTeardownWaitMs = 2000;
     QRN_NET_Disconnect(handle_);
-    // The handle turns invalid once the teardown has released the slot.
-    constexpr auto kTeardownWait = std::chrono::seconds(2);
-    const auto deadline = std::chrono::steady_clock::now() + kTeardownWait;
-    int mode = 0;
-    while (QRN_NET_GetTransMode(handle_, &mode) == QRN_OK && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    QRN_NET_WaitDisconnected(handle_, kTeardownWaitMs);
 }
 
 }  // namespace qrn

@@ -74,15 +74,10 @@ Picture wait_for_picture(const Session &session, std::chrono::steady_clock::dura
     return Picture(nullptr, PictureRelease{handle});
 }
 
-const uint8_t *picture_data(const FrameHeader &picture)
-{
-    return reinterpret_cast<const uint8_t *>(&picture) + sizeof(FrameHeader);
-}
-
 // Only the start marker: a module may pad after the end marker.
 bool starts_like_jpeg(const FrameHeader &picture)
 {
-    const uint8_t *data = picture_data(picture);
+    const uint8_t *data = QRN_FrameHeader_Data(&picture);
     return picture.length >= 2 && data[0] == 0xFF && data[1] == 0xD8;
 }
 
@@ -91,7 +86,7 @@ void write_file(const std::string &path, const FrameHeader &picture)
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file)
         throw CommandFailure("cannot write " + path);
-    file.write(reinterpret_cast<const char *>(picture_data(picture)), picture.length);
+    file.write(reinterpret_cast<const char *>(QRN_FrameHeader_Data(&picture)), picture.length);
     file.close();
     if (!file) {
         // A part-written picture is worse than none; devices and pipes

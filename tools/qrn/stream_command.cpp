@@ -104,9 +104,9 @@ std::string progress_text(const StreamCount &count, Clock::duration elapsed)
 std::string format_name(uint32_t format)
 {
     switch (format) {
-    case 1: return "YUYV";
-    case 2: return "Motion-JPEG";
-    case 3: return "H.264";
+    case QRN_FORMAT_YUYV: return "YUYV";
+    case QRN_FORMAT_JPEG: return "Motion-JPEG";
+    case QRN_FORMAT_H264: return "H.264";
     default: return "format " + std::to_string(format);
     }
 }
