@@ -125,7 +125,8 @@ TEST_F(SessionTest, WaitDisconnectedReturnsOnceTheSlotIsFree)
         char company[QRN_NET_COMPANY_SIZE];
         QRN_NET_GetCompany(handle, company);
     });
-    ASSERT_TRUE(running.sim->wait_for_packets(1, std::chrono::seconds(5))) << "the late command arrived";
+    ASSERT_TRUE(running.sim->wait_until([](const auto &s) { return s.packets_logged >= 1; }, std::chrono::seconds(5)))
+        << "the late command arrived";
     handles.clear();
     EXPECT_EQ(QRN_NET_Disconnect(handle), 0);
     EXPECT_EQ(QRN_NET_WaitDisconnected(handle, 100), QRN_ERR_TIMEOUT);
