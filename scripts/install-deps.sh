@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if missing.
 set -euo pipefail
-packages=(cmake make g++ pkg-config libgtest-dev libjpeg-dev libavcodec-dev libavutil-dev libswscale-dev valgrind iproute2)
+packages=(cmake make g++ pkg-config libgtest-dev libjpeg-dev libavcodec-dev libavutil-dev libswscale-dev valgrind iproute2
+  # the viewer: Qt 5, OpenCV, HTTP for the second kind of module, a CJK font
+  qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins libqt5charts5-dev qttools5-dev qttools5-dev-tools
+  libopencv-dev libcurl4-openssl-dev libmicrohttpd-dev fonts-wqy-microhei
+  # looking at the viewer and checking it against independent tools
+  xvfb xauth imagemagick ffmpeg libjpeg-turbo-progs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
