@@ -122,6 +122,8 @@ void MultipartParser::run()
 void MultipartParser::drop_front(size_t count)
 {
     count = std::min(count, buffer_.size());
+    if (count > 0)
+        line_start_ = buffer_[count - 1] == '\n';
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
     searched_ = searched_ > count ? searched_ - count : 0;
 }
@@ -131,7 +133,7 @@ bool MultipartParser::learn_boundary()
 {
     size_t p = 0;
     while (p + 2 <= buffer_.size()) {
-        const bool line_start = p == 0 || buffer_[p - 1] == '\n';
+        const bool line_start = p == 0 ? line_start_ : buffer_[p - 1] == '\n';
         if (!line_start || buffer_[p] != '-' || buffer_[p + 1] != '-') {
             ++p;
             continue;
@@ -156,8 +158,8 @@ bool MultipartParser::learn_boundary()
         }
         ++p;
     }
-    // Keep a byte that may begin a delimiter line.
-    const size_t keep = !buffer_.empty() && (buffer_.back() == '\n' || buffer_.back() == '-') ? 1 : 0;
+    // Keep a dash that may begin a delimiter line.
+    const size_t keep = !buffer_.empty() && buffer_.back() == '-' ? 1 : 0;
     bytes_skipped_ += buffer_.size() - keep;
     drop_front(buffer_.size() - keep);
     return false;
@@ -211,14 +213,17 @@ bool MultipartParser::seek_delimiter()
 
 bool MultipartParser::read_headers()
 {
+    // Only the first kMaxHeaderBlock bytes are searched, so that the outcome
+    // does not depend on how the bytes were split into reads.
+    const size_t limit = std::min(buffer_.size(), kMaxHeaderBlock);
     size_t end = std::string::npos;
     size_t block = 0;
-    if (!buffer_.empty() && buffer_[0] == '\n') {
+    if (limit >= 1 && buffer_[0] == '\n') {
         end = 1;
-    } else if (buffer_.size() >= 2 && buffer_[0] == '\r' && buffer_[1] == '\n') {
+    } else if (limit >= 2 && buffer_[0] == '\r' && buffer_[1] == '\n') {
         end = 2;
     } else {
-        for (size_t i = 0; i + 1 < buffer_.size(); ++i) {
+        for (size_t i = 0; i + 1 < limit; ++i) {
             if (buffer_[i] != '\n')
                 continue;
             if (buffer_[i + 1] == '\n') {
@@ -226,7 +231,7 @@ bool MultipartParser::read_headers()
                 end = i + 2;
                 break;
             }
-            if (buffer_[i + 1] == '\r' && i + 2 < buffer_.size() && buffer_[i + 2] == '\n') {
+            if (buffer_[i + 1] == '\r' && i + 2 < limit && buffer_[i + 2] == '\n') {
                 block = i;
                 end = i + 3;
                 break;
@@ -234,9 +239,8 @@ bool MultipartParser::read_headers()
         }
     }
     if (end == std::string::npos) {
-        if (buffer_.size() > kMaxHeaderBlock) {
-            bytes_skipped_ += buffer_.size();
-            buffer_.clear();
+        if (buffer_.size() >= kMaxHeaderBlock) {
+            // Not a header block: look for the next delimiter instead.
             searched_ = 0;
             state_ = State::Preamble;
             return true;
@@ -253,7 +257,7 @@ bool MultipartParser::read_headers()
 
 void MultipartParser::finish_part(size_t data_size, size_t delimiter_at)
 {
-    if (refusing_)
+    if (refusing_ || data_size > max_part_size_)
         ++parts_refused_;
     else if (data_size > 0)
         on_part_(buffer_.data(), data_size);
@@ -305,7 +309,7 @@ bool MultipartParser::read_body()
         if (it == buffer_.end())
             break;
         p = static_cast<size_t>(it - buffer_.begin());
-        if (p == 0 || buffer_[p - 1] == '\n') {
+        if (p == 0 ? line_start_ : buffer_[p - 1] == '\n') {
             const int found = delimiter_at(p);
             if (found < 0) {
                 searched_ = p;
