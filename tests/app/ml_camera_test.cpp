@@ -222,14 +222,16 @@ void MlCameraTest::lostStreamClearsTheLink_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("address");
-    QTest::newRow("stalled") << "ml-stalled-stream" << 30;
-    QTest::newRow("vanished") << "ml-vanished" << 31;
+    QTest::addColumn<int>("deviceTypeAfter");  // a stalled stream leaves the commands working
+    QTest::newRow("stalled") << "ml-stalled-stream" << 30 << 0x1000;
+    QTest::newRow("vanished") << "ml-vanished" << 31 << int(ML_ERR_UNREACHABLE);
 }
 
 void MlCameraTest::lostStreamClearsTheLink()
 {
     QFETCH(QString, fault);
     QFETCH(int, address);
+    QFETCH(int, deviceTypeAfter);
     const QByteArray where = useAddress(address);
     probesim::MlHttpServer module;
     module.set_video(160, 120, 30);
@@ -237,6 +239,8 @@ void MlCameraTest::lostStreamClearsTheLink()
     QVERIFY(module.start(where.toStdString(), kPort));
     mHandle = ML_StartPreview(ML_DEFAULT_ADDRESS);
     QTRY_VERIFY_WITH_TIMEOUT(ML_IsDeviceConnected(mHandle), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(module.state().frames_sent >= 30, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(ML_SendGetDeviceType(ML_DEFAULT_ADDRESS), deviceTypeAfter, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!ML_IsDeviceConnected(mHandle), 15000);
     // Frames that arrived before the loss stay takeable; none come after.
     FrameTaker taker{mHandle};

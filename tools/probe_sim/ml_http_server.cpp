@@ -178,11 +178,21 @@ void MlHttpServer::run_lifecycle(bool come_back)
     if (lifecycle_busy_.exchange(true))
         return;
     std::lock_guard<std::mutex> lock(lifecycle_mutex_);
+    {
+        // stop() sets stopping_ before it joins under lifecycle_mutex_: a
+        // thread started after that join would never be joined.
+        std::lock_guard<std::mutex> state(mutex_);
+        if (stopping_) {
+            lifecycle_busy_ = false;
+            return;
+        }
+    }
     if (lifecycle_.joinable())
         lifecycle_.join();  // finished: lifecycle_busy_ was false
     lifecycle_ = std::thread([this, come_back] {
-        // Lets the answer to the request that asked for it leave first.
-        pause_unless_down(std::chrono::milliseconds(100));
+        // Lets the answer to the reboot request leave first.
+        if (come_back)
+            pause_unless_down(std::chrono::milliseconds(100));
         close_daemon();
         if (come_back) {
             std::unique_lock<std::mutex> guard(mutex_);
