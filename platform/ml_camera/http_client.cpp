@@ -46,6 +46,7 @@ int http_exchange(const std::string &url, const char *method, const std::string 
     std::unique_ptr<curl_slist, SlistDeleter> headers(
         curl_slist_append(nullptr, "Content-Type: application/octet-stream"));
     CURL *c = curl.get();
+    answer = HttpAnswer{};
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ML_CONNECT_TIMEOUT_MS));
@@ -60,7 +61,6 @@ int http_exchange(const std::string &url, const char *method, const std::string 
         curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     }
-    answer = HttpAnswer{};
     const CURLcode result = curl_easy_perform(c);
     switch (result) {
     case CURLE_OK:

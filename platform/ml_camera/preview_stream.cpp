@@ -6,7 +6,10 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace mlcam {
 
