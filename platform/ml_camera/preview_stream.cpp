@@ -15,8 +15,11 @@ namespace mlcam {
 
 namespace {
 
-// Pause before reconnecting, so that a module that refuses is not hammered.
+// Pause before reconnecting: short after a stream that delivered (a reboot
+// comes back quickly), doubled after every attempt that got nothing, so that
+// a module that is not there costs one attempt every few seconds.
 constexpr auto kReconnectPause = std::chrono::milliseconds(250);
+constexpr auto kLongestReconnectPause = std::chrono::milliseconds(4000);
 
 size_t header_callback(char *data, size_t size, size_t count, void *user)
 {
@@ -178,10 +181,13 @@ void PreviewStream::receive_once()
 
 void PreviewStream::run()
 {
+    auto pause = kReconnectPause;
     while (!stopping_) {
+        const int64_t alive_before = last_alive_ns_;
         receive_once();
+        pause = last_alive_ns_ != alive_before ? kReconnectPause : std::min(pause * 2, kLongestReconnectPause);
         std::unique_lock<std::mutex> lock(wake_mutex_);
-        wake_.wait_for(lock, kReconnectPause, [this] { return stopping_.load(); });
+        wake_.wait_for(lock, pause, [this] { return stopping_.load(); });
     }
 }
 
