@@ -36,6 +36,14 @@ const std::vector<FaultInfo> &fault_table()
         {Fault::StreamUnknownType, "stream-unknown-type", "before a video frame, one packet of stream type 7 with 100 bytes"},
         {Fault::StreamDropMidFrame, "stream-drop-mid-frame",
          "the stream connection closes after a video frame's first fragment, and is not opened again"},
+        {Fault::MlCorruptJpeg, "ml-corrupt-jpeg", "--kind ml: every fifth frame starts with 64 bytes of garbage instead of its JPEG header"},
+        {Fault::MlSplitBoundary, "ml-split-boundary",
+         "--kind ml: delimiters and part headers go out a few bytes per write, split across reads"},
+        {Fault::MlOversizedFrame, "ml-oversized-frame",
+         "--kind ml: every fifth part is 1,232,896 bytes, over the 1,228,800-byte frame buffer"},
+        {Fault::MlStalledStream, "ml-stalled-stream",
+         "--kind ml: after 30 frames every stream connection stays open but sends nothing more"},
+        {Fault::MlVanished, "ml-vanished", "--kind ml: after 30 frames the module stops answering and listening"},
     };
     return table;
 }
@@ -50,7 +58,12 @@ std::optional<Fault> fault_named(const std::string &name)
 
 bool is_stream_fault(Fault fault)
 {
-    return fault >= Fault::StreamWrongMagic;
+    return fault >= Fault::StreamWrongMagic && fault < Fault::MlCorruptJpeg;
+}
+
+bool is_ml_fault(Fault fault)
+{
+    return fault >= Fault::MlCorruptJpeg;
 }
 
 std::string fault_list_markdown()

@@ -38,6 +38,13 @@ enum class Fault {
     StreamOversizedPayload,
     StreamUnknownType,
     StreamDropMidFrame,
+    // Faults of the second kind of module (--kind ml), kept after the stream
+    // faults (is_ml_fault() goes by the order).
+    MlCorruptJpeg,
+    MlSplitBoundary,
+    MlOversizedFrame,
+    MlStalledStream,
+    MlVanished,
 };
 
 struct FaultInfo {
@@ -51,6 +58,7 @@ const std::vector<FaultInfo> &fault_table();
 
 std::optional<Fault> fault_named(const std::string &name);
 bool is_stream_fault(Fault fault);
+bool is_ml_fault(Fault fault);
 
 // One markdown bullet per fault (None left out): "- `name`: help".
 std::string fault_list_markdown();

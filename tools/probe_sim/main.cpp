@@ -2,6 +2,7 @@
 #include "probe_simulator.h"
 #include "smartconfig_listener.h"
 #include "fault.h"
+#include "ml_module_main.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -18,17 +19,22 @@
 namespace {
 
 constexpr const char *kUsageHead =
-    "usage: qrn-probe-sim [--listen ADDR:PORT] [--access STRING]... [--fault NAME]\n"
+    "usage: qrn-probe-sim [--kind qrn|ml] [--listen ADDR:PORT] [--access STRING]...\n"
+    "                     [--fault NAME] [--device-type N]\n"
     "                     [--format mjpeg|h264|yuyv] [--size WxH] [--fps N]\n"
     "                     [--strip-dht] [--drop-every N] [--fragment-size N]\n"
     "                     [--discovery] [--smartconfig-listen] [--list-faults]\n"
     "\n"
-    "  --listen ADDR:PORT   command address (default 127.0.0.1:34674)\n"
+    "  --kind qrn|ml        the module's kind (default qrn); ml serves the second\n"
+    "                       kind's Motion-JPEG stream and commands over HTTP\n"
+    "  --listen ADDR:PORT   command address (default 127.0.0.1:34674; for\n"
+    "                       --kind ml 127.0.0.2:80)\n"
     "  --access STRING      access string the login accepts; repeatable,\n"
     "                       none given accepts any login\n"
     "  --fault NAME         misbehaviour to simulate (a stream fault hits one\n"
-    "                       frame in every 100):\n";
+    "                       frame in every 100; ml-... only with --kind ml):\n";
 constexpr const char *kUsageTail =
+    "  --device-type N      --kind ml: the device type reported (default 0x1000)\n"
     "  --format NAME        video format at start (default mjpeg); a host can\n"
     "                       change it, and video flows only after it asks\n"
     "  --size WxH           frame size at start (default 1280x960), one the\n"
@@ -70,6 +76,9 @@ constexpr size_t kStreamFaultPeriod = 100;
 struct Options {
     std::string address = "127.0.0.1";
     uint16_t port = 34674;
+    bool listen_given = false;
+    bool ml_kind = false;
+    int32_t device_type = 0x1000;
     std::vector<std::string> access;
     probesim::Fault fault = probesim::Fault::None;
     std::optional<uint32_t> format;
@@ -133,6 +142,7 @@ bool parse_listen(const std::string &value, Options &options)
         return false;
     options.address = address;
     options.port = static_cast<uint16_t>(number);
+    options.listen_given = true;
     return true;
 }
 
@@ -154,8 +164,9 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
             (arg == "--discovery" ? options.discovery : options.smartconfig_listen) = true;
             continue;
         }
-        static const char *const kWithValue[] = {"--listen", "--access",     "--fault",         "--format",
-                                                 "--size",   "--fps",        "--drop-every",    "--fragment-size"};
+        static const char *const kWithValue[] = {"--listen",     "--access",       "--fault", "--format",
+                                                 "--size",       "--fps",          "--kind",  "--device-type",
+                                                 "--drop-every", "--fragment-size"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
             error = "unknown argument '" + arg + "'";
             return std::nullopt;
@@ -171,6 +182,20 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
                 error = "--listen expects ADDR:PORT, got '" + value + "'";
                 return std::nullopt;
             }
+        } else if (arg == "--kind") {
+            if (value != "qrn" && value != "ml") {
+                error = bad_value;
+                return std::nullopt;
+            }
+            options.ml_kind = value == "ml";
+        } else if (arg == "--device-type") {
+            char *end = nullptr;
+            const long long type = std::strtoll(value.c_str(), &end, 0);
+            if (value.empty() || *end != '\0' || type < 0 || type > 0x7FFFFFFF) {
+                error = bad_value;
+                return std::nullopt;
+            }
+            options.device_type = static_cast<int32_t>(type);
         } else if (arg == "--access") {
             options.access.push_back(value);
         } else if (arg == "--fault") {
@@ -204,7 +229,29 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
                 options.stream.fragment_size = *number;
         }
     }
+    if (probesim::is_ml_fault(options.fault) != options.ml_kind && options.fault != probesim::Fault::None) {
+        error = "this fault belongs to the other --kind";
+        return std::nullopt;
+    }
     return options;
+}
+
+// The second kind takes only the options that mean something to it.
+probesim::MlModuleOptions ml_options(const Options &options)
+{
+    probesim::MlModuleOptions ml;
+    if (options.listen_given) {
+        ml.address = options.address;
+        ml.port = options.port;
+    }
+    ml.device_type = options.device_type;
+    ml.fault = options.fault;
+    if (options.size) {
+        ml.width = options.size->first;
+        ml.height = options.size->second;
+    }
+    ml.fps = options.fps.value_or(ml.fps);
+    return ml;
 }
 
 uint32_t word_at(const std::array<uint8_t, 736> &block, size_t offset)
@@ -288,6 +335,8 @@ int main(int argc, char **argv)
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    if (options->ml_kind)
+        return probesim::run_ml_module(ml_options(*options), stop_signals);
 
     probesim::DeviceModel model;
     model.access_strings = options->access;
