@@ -1,11 +1,12 @@
 #include "framedecoder.h"
 
 #include <climits>
+#include <new>
 
 namespace KelvoWifi {
 
 FrameDecoder::FrameDecoder()
-    : mBuffer(new uint8_t[QUARN_RGB_BUFFER_SIZE]),
+    : mBuffer(new (std::nothrow) uint8_t[QUARN_RGB_BUFFER_SIZE]),
       mMjpeg(quarn_vdec_create(QUARN_CODEC_MJPEG, QUARN_PIX_RGB24)),
       mH264(quarn_vdec_create(QUARN_CODEC_H264, QUARN_PIX_RGB24))
 {
@@ -15,7 +16,7 @@ FrameDecoder::~FrameDecoder() = default;
 
 QImage FrameDecoder::decode(const FrameHeader &header, const uint8_t *data)
 {
-    if (!data || header.length > INT_MAX)
+    if (!mBuffer || !data || header.length > INT_MAX)
         return QImage();
     const int length = static_cast<int>(header.length);
     int width = 0;

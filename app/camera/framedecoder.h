@@ -30,7 +30,9 @@ private:
     };
     using Decoder = std::unique_ptr<quarn_vdec, DecoderDeleter>;
 
-    std::unique_ptr<uint8_t[]> mBuffer;  // QUARN_RGB_BUFFER_SIZE bytes
+    // QUARN_RGB_BUFFER_SIZE bytes; without it every frame is skipped, as a
+    // frame thread has no one to report to.
+    std::unique_ptr<uint8_t[]> mBuffer;
     Decoder mMjpeg;
     Decoder mH264;
 };
