@@ -43,6 +43,9 @@ NetCamera::~NetCamera()
 {
     setStreaming(false);
     disconnect();
+    // The scanner runs until stopped; stop the one scan() started.
+    if (mScanBuffer)
+        QRN_NET_ScanDevice_UnInit();
 }
 
 int NetCamera::record(int result)

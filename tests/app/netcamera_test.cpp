@@ -100,6 +100,7 @@ private slots:
     void cleanup();
 
     void interfaceAnswersAsAbstractCamera();
+    void scanSeesAModuleAnsweringOnTheLan();
     void connectTriesTheSecondAccessString_data();
     void connectTriesTheSecondAccessString();
     void withoutSessionOperationsSaySo();
@@ -200,6 +201,19 @@ void NetCameraTest::interfaceAnswersAsAbstractCamera()
     KelvoWifi::AbstractCamera *interface = mCamera.get();
     QCOMPARE(mCamera->qt_metacast("AbstractCamera"), static_cast<void *>(interface));
     QCOMPARE(mCamera->qt_metacast("KelvoWifi::NetCamera"), static_cast<void *>(mCamera.get()));
+}
+
+void NetCameraTest::scanSeesAModuleAnsweringOnTheLan()
+{
+    startSimulator();
+    QVERIFY(mRunning.sim->start_discovery());
+    const QByteArray saved = qgetenv("QRN_BCAST_ADDRS");
+    qputenv("QRN_BCAST_ADDRS", QByteArray::fromStdString(mRunning.address));
+    // The scanner keeps running after the first call; the table fills as
+    // answers come.
+    QTRY_COMPARE_WITH_TIMEOUT(mCamera->scan(), 0, kWaitMs);
+    mCamera.reset();  // stops the scanner before the list goes back
+    qputenv("QRN_BCAST_ADDRS", saved);
 }
 
 void NetCameraTest::connectTriesTheSecondAccessString_data()
