@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -35,7 +36,11 @@ extern "C" int quarn_sws_process(int input_format, const uint8_t *in, int output
     const size_t size = static_cast<size_t>(width) * 2 * static_cast<size_t>(height);
     if (size > QUARN_RGB_BUFFER_SIZE)
         return QUARN_CODER_ERR_TOO_LARGE;
-    cache.padded.resize(size + kInputPadding);
+    try {
+        cache.padded.resize(size + kInputPadding);
+    } catch (const std::bad_alloc &) {
+        return QUARN_CODER_ERR_MEMORY;
+    }
     std::memcpy(cache.padded.data(), in, size);
     std::memset(cache.padded.data() + size, 0, kInputPadding);
 

@@ -3,6 +3,7 @@
 #include "qrn_coder.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace qrn_coder {
@@ -29,9 +30,7 @@ bool convert(SwsContext *converter, const PlanarPicture &picture, uint8_t *out, 
            picture.height;
 }
 
-}  // namespace
-
-int write_rgb(SwsContext **converter, const PlanarPicture &picture, uint8_t *out)
+int convert_padded(SwsContext **converter, const PlanarPicture &picture, uint8_t *out)
 {
     if (picture.width <= 0 || picture.height <= 0)
         return QUARN_CODER_ERR_ARGUMENT;
@@ -66,6 +65,17 @@ int write_rgb(SwsContext **converter, const PlanarPicture &picture, uint8_t *out
         std::memcpy(out + row * stride, scratch.data() + static_cast<size_t>(row) * roomy,
                     static_cast<size_t>(picture.width) * 3);
     return QUARN_CODER_OK;
+}
+
+}  // namespace
+
+int write_rgb(SwsContext **converter, const PlanarPicture &picture, uint8_t *out)
+{
+    try {
+        return convert_padded(converter, picture, out);
+    } catch (const std::bad_alloc &) {
+        return QUARN_CODER_ERR_MEMORY;
+    }
 }
 
 }  // namespace qrn_coder

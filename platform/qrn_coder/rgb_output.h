@@ -23,7 +23,7 @@ struct PlanarPicture {
 // Converts into out (QUARN_RGB_BUFFER_SIZE bytes) with rows padded to four
 // bytes. *converter is reused while the picture's shape stays the same.
 // Returns 0 or a negative quarn_coder_result; nothing is written when the
-// picture does not fit.
+// picture does not fit. Throws nothing: the C entry points call it.
 int write_rgb(SwsContext **converter, const PlanarPicture &picture, uint8_t *out);
 
 }  // namespace qrn_coder

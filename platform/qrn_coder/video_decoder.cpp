@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 struct quarn_vdec {
@@ -84,7 +85,9 @@ extern "C" quarn_vdec *quarn_vdec_create(int codec, int output_format)
     const AVCodec *decoder = avcodec_find_decoder(id);
     if (!decoder)
         return nullptr;
-    auto vdec = new quarn_vdec;
+    auto vdec = new (std::nothrow) quarn_vdec;
+    if (!vdec)
+        return nullptr;
     vdec->context = avcodec_alloc_context3(decoder);
     vdec->packet = av_packet_alloc();
     vdec->frame = av_frame_alloc();
@@ -112,7 +115,11 @@ extern "C" int quarn_vdec_process(quarn_vdec *decoder, const uint8_t *data, int 
     if (!decoder || !data || !out || !width || !height || length <= 0)
         return QUARN_CODER_ERR_ARGUMENT;
 
-    decoder->padded.resize(static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE);
+    try {
+        decoder->padded.resize(static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE);
+    } catch (const std::bad_alloc &) {
+        return QUARN_CODER_ERR_MEMORY;
+    }
     std::memcpy(decoder->padded.data(), data, static_cast<size_t>(length));
     std::memset(decoder->padded.data() + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     decoder->packet->data = decoder->padded.data();
