@@ -112,6 +112,7 @@ private slots:
     void decodedFramesMatchIndependentDecoders_data();
     void decodedFramesMatchIndependentDecoders();
     void pushedPictureIsAStillAndCaptureKeepsTheVideoFrame();
+    void captureWhileStreamingHandsOverWholeFrames();
     void losingTheModuleEndsTheStreamOnce();
     void streamingTwiceStartsOneThread();
 
@@ -479,6 +480,36 @@ void NetCameraTest::pushedPictureIsAStillAndCaptureKeepsTheVideoFrame()
     QVERIFY(source >= marker);
     QVERIFY(idAt(video, source) != pictureId);
     QCOMPARE(imageAt(stills, 1), imageAt(video, source));
+}
+
+void NetCameraTest::captureWhileStreamingHandsOverWholeFrames()
+{
+    startSimulator();
+    QVERIFY(connectCamera());
+    QSignalSpy video(mForwarder.get(), &FrameForwarder::videoCaptured);
+    QSignalSpy stills(mForwarder.get(), &FrameForwarder::imageCaptured);
+    QCOMPARE(mCamera->setStreaming(true), 0);
+    // Each capture comes while the loop decodes the next frame.
+    constexpr int kCaptures = 20;
+    for (int i = 0; i < kCaptures; ++i) {
+        QVERIFY(video.wait(kWaitMs));
+        QCOMPARE(mCamera->capture(), 0);
+    }
+    QCOMPARE(mCamera->setStreaming(false), 0);
+    QCoreApplication::processEvents();
+
+    // Every still is the whole video frame of its id, never one half
+    // overwritten by the next.
+    QCOMPARE(stills.count(), kCaptures);
+    for (int s = 0; s < stills.count(); ++s) {
+        const int id = idAt(stills, s);
+        int match = -1;
+        for (int v = 0; v < video.count() && match < 0; ++v)
+            if (idAt(video, v) == id)
+                match = v;
+        QVERIFY2(match >= 0, qPrintable(QString::number(id)));
+        QCOMPARE(imageAt(stills, s), imageAt(video, match));
+    }
 }
 
 void NetCameraTest::losingTheModuleEndsTheStreamOnce()
