@@ -1,0 +1,166 @@
+// The viewer's decode step (qrn_coder: 1280 x 960 Motion-JPEG and H.264 to
+// packed RGB24) against the ffmpeg program decoding the same frames to raw
+// RGB24 on one thread, in one run.
+//
+//   decode_bench [frames]   (default 150)
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "end_face_picture.h"
+#include "h264_encoder.h"
+#include "jpeg_encoder.h"
+#include "qrn_coder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Frames = std::vector<std::vector<uint8_t>>;
+
+constexpr uint16_t kWidth = 1280;
+constexpr uint16_t kHeight = 960;
+constexpr int kPasses = 3;  // the best pass counts: the machine is shared
+
+struct Timing {
+    double seconds = 0;
+    size_t frames = 0;
+    double ms_per_frame() const { return seconds * 1000 / frames; }
+    double fps() const { return frames / seconds; }
+};
+
+bool encode(size_t count, Frames &mjpeg, Frames &h264)
+{
+    probesim::EndFacePicture scene;
+    probesim::H264Encoder encoder;
+    const bool with_h264 = probesim::H264Encoder::available();
+    for (size_t i = 0; i < count; ++i) {
+        const probesim::YuvImage &picture = scene.render(kWidth, kHeight, static_cast<uint32_t>(i), {});
+        std::vector<uint8_t> frame;
+        if (!probesim::encode_jpeg(picture, 80, frame))
+            return false;
+        mjpeg.push_back(frame);
+        if (with_h264) {
+            bool key = false;
+            if (!encoder.encode(picture, probesim::H264Params(), i == 0, frame, key))
+                return false;
+            h264.push_back(frame);
+        }
+    }
+    return true;
+}
+
+Timing decode(int codec, const Frames &frames, std::vector<uint8_t> &out)
+{
+    Timing best;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        // A fresh decoder per pass: the H.264 frames refer to the ones before.
+        quarn_vdec *decoder = quarn_vdec_create(codec, QUARN_PIX_RGB24);
+        if (!decoder)
+            return {};
+        const auto start = Clock::now();
+        size_t decoded = 0;
+        for (const auto &frame : frames) {
+            int width = 0, height = 0;
+            if (quarn_vdec_process(decoder, frame.data(), static_cast<int>(frame.size()), out.data(), &width,
+                                   &height) == 0)
+                ++decoded;
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        quarn_vdec_destory(decoder);
+        if (decoded != frames.size()) {
+            std::fprintf(stderr, "only %zu of %zu frames decoded\n", decoded, frames.size());
+            return {};
+        }
+        if (best.frames == 0 || seconds < best.seconds)
+            best = {seconds, decoded};
+    }
+    return best;
+}
+
+std::string write_stream(const std::string &path, const Frames &frames)
+{
+    std::ofstream file(path, std::ios::binary);
+    for (const auto &frame : frames)
+        file.write(reinterpret_cast<const char *>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    return file ? path : std::string();
+}
+
+// The ffmpeg program's own figure (-benchmark: rtime, the decode and
+// conversion without its start-up), best of the passes.
+Timing ffmpeg(const std::string &format, const std::string &path, size_t frames)
+{
+    Timing best;
+    const std::string command = "ffmpeg -nostdin -hide_banner -benchmark -threads 1 -f " + format + " -i " +
+                                path + " -f rawvideo -pix_fmt rgb24 -y /dev/null 2>&1";
+    for (int pass = 0; pass < kPasses; ++pass) {
+        std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
+        if (!pipe)
+            return {};
+        char line[512];
+        double seconds = -1;
+        while (std::fgets(line, sizeof line, pipe.get()))
+            if (const char *rtime = std::strstr(line, "rtime="))
+                seconds = std::atof(rtime + 6);
+        if (seconds <= 0)
+            return {};
+        if (best.frames == 0 || seconds < best.seconds)
+            best = {seconds, frames};
+    }
+    return best;
+}
+
+void report(const char *name, const Timing &ours, const Timing &theirs)
+{
+    if (ours.frames == 0) {
+        std::printf("%-6s qrn_coder failed\n", name);
+        return;
+    }
+    std::printf("%-6s qrn_coder  %6.2f ms/frame  %6.1f fps\n", name, ours.ms_per_frame(), ours.fps());
+    if (theirs.frames == 0)
+        std::printf("%-6s ffmpeg     (not run: is the ffmpeg program installed?)\n", name);
+    else
+        std::printf("%-6s ffmpeg -threads 1  %6.2f ms/frame  %6.1f fps   (qrn_coder takes %.2fx its time)\n", name,
+                    theirs.ms_per_frame(), theirs.fps(), ours.seconds / theirs.seconds);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    const size_t count = argc > 1 ? static_cast<size_t>(std::max(1, std::atoi(argv[1]))) : 150;
+    Frames mjpeg, h264;
+    if (!encode(count, mjpeg, h264)) {
+        std::fprintf(stderr, "cannot encode the frames\n");
+        return 1;
+    }
+    char dir_template[] = "/tmp/decode_bench.XXXXXX";
+    const char *dir = mkdtemp(dir_template);
+    if (!dir) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string mjpeg_path = write_stream(std::string(dir) + "/frames.mjpeg", mjpeg);
+    const std::string h264_path = h264.empty() ? std::string() : write_stream(std::string(dir) + "/frames.h264", h264);
+
+    std::vector<uint8_t> out(QUARN_RGB_BUFFER_SIZE);
+    std::printf("%zu frames of %u x %u to RGB24, best of %d passes, one thread\n", count, kWidth, kHeight, kPasses);
+    report("MJPEG", decode(QUARN_CODEC_MJPEG, mjpeg, out), ffmpeg("mjpeg", mjpeg_path, mjpeg.size()));
+    if (h264.empty())
+        std::printf("H.264  (no encoder on this machine)\n");
+    else
+        report("H.264", decode(QUARN_CODEC_H264, h264, out), ffmpeg("h264", h264_path, h264.size()));
+
+    std::remove(mjpeg_path.c_str());
+    if (!h264_path.empty())
+        std::remove(h264_path.c_str());
+    rmdir(dir);
+    return 0;
+}
