@@ -7,8 +7,8 @@ packages=(cmake make g++ pkg-config libgtest-dev libjpeg-dev libavcodec-dev liba
   libopencv-dev libcurl4-openssl-dev libmicrohttpd-dev fonts-wqy-microhei
   # looking at the viewer and checking it against independent tools
   xvfb xauth imagemagick ffmpeg libjpeg-turbo-progs
-  # reading the rendered user manuals, checking the desktop entry
-  poppler-utils desktop-file-utils)
+  # reading the rendered user manuals, checking the desktop entry and its icon
+  poppler-utils desktop-file-utils librsvg2-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
