@@ -6,7 +6,9 @@ packages=(cmake make g++ pkg-config libgtest-dev libjpeg-dev libavcodec-dev liba
   qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins libqt5charts5-dev qttools5-dev qttools5-dev-tools
   libopencv-dev libcurl4-openssl-dev libmicrohttpd-dev fonts-wqy-microhei
   # looking at the viewer and checking it against independent tools
-  xvfb xauth imagemagick ffmpeg libjpeg-turbo-progs)
+  xvfb xauth imagemagick ffmpeg libjpeg-turbo-progs
+  # reading the rendered user manuals, checking the desktop entry and its icon
+  poppler-utils desktop-file-utils librsvg2-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
