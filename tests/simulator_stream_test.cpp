@@ -19,6 +19,8 @@
 #include <jpeglib.h>
 
 #include "bare_host.h"
+#include "end_face_picture.h"
+#include "jpeg_encoder.h"
 #include "libav_library.h"
 #include "plain_stream_sender.h"
 #include "probe_simulator.h"
@@ -836,3 +838,28 @@ TEST(SimulatorBenchmarkSender, StreamFramesToWritesWholeNumberedFrames)
 }
 
 }  // namespace
+
+// Pictures of any size are drawn and encoded within their planes (the
+// counter is cut at the edges; libjpeg reads whole 16-sample rows), and
+// decode to the size and brightness they were drawn with.
+TEST(SimulatorPicture, EverySizeEncodesWithinItsPlanes)
+{
+    const struct {
+        uint16_t width, height;
+    } sizes[] = {{1, 1}, {2, 2}, {3, 5}, {17, 9}, {62, 40}, {318, 240}, {642, 482}, {640, 480}};
+    probesim::EndFacePicture painter;
+    for (const auto &size : sizes) {
+        const probesim::YuvImage &image = painter.render(size.width, size.height, 123456, probesim::PictureLook());
+        double drawn = 0;
+        for (uint8_t y : image.y)
+            drawn += y;
+        drawn /= image.y.size();
+        std::vector<uint8_t> jpeg;
+        ASSERT_TRUE(probesim::encode_jpeg(image, 90, jpeg)) << size.width << "x" << size.height;
+        const Picture picture = decode_jpeg(jpeg);
+        ASSERT_TRUE(picture.ok) << size.width << "x" << size.height;
+        EXPECT_EQ(picture.width, size.width);
+        EXPECT_EQ(picture.height, size.height);
+        EXPECT_NEAR(picture.mean_luma, drawn, 4.0) << size.width << "x" << size.height;
+    }
+}

@@ -192,15 +192,13 @@ void EndFacePicture::draw_scratch(uint32_t frame_number, double turn)
 
 void EndFacePicture::draw_counter(uint32_t frame_number)
 {
-    const int width = image_.width;
     const int scale = std::max(2, image_.height / 120);
     const int margin = scale * 2;
     const int advance = (kDigitColumns + 1) * scale;
     const int box_width = kCounterDigits * advance + scale;
     const int box_height = (kDigitRows + 2) * scale;
-    for (int y = margin; y < margin + box_height && y < image_.height; ++y)
-        std::memset(&image_.y[static_cast<size_t>(y) * width + margin], kCounterPaper,
-                    std::min(box_width, width - margin));
+    for (int y = margin; y < margin + box_height; ++y)
+        fill_luma_row(margin, y, box_width, kCounterPaper);
     uint32_t rest = frame_number;
     for (int digit = kCounterDigits - 1; digit >= 0; --digit) {
         const uint8_t *glyph = kGlyphs[rest % 10];
@@ -212,10 +210,20 @@ void EndFacePicture::draw_counter(uint32_t frame_number)
                 if (!(glyph[row] & (0x10 >> col)))
                     continue;
                 for (int sy = 0; sy < scale; ++sy)
-                    std::memset(&image_.y[static_cast<size_t>(top + row * scale + sy) * width + left + col * scale],
-                                kCounterInk, scale);
+                    fill_luma_row(left + col * scale, top + row * scale + sy, scale, kCounterInk);
             }
     }
+}
+
+// The counter is drawn at a fixed size: on a small picture it is cut at the edges.
+void EndFacePicture::fill_luma_row(int x, int y, int length, uint8_t value)
+{
+    if (y < 0 || y >= image_.height || x >= image_.width)
+        return;
+    const int end = std::min<int>(x + length, image_.width);
+    const int begin = std::max(x, 0);
+    if (begin < end)
+        std::memset(&image_.y[static_cast<size_t>(y) * image_.width + begin], value, end - begin);
 }
 
 }  // namespace probesim

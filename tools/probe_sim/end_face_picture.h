@@ -35,6 +35,7 @@ private:
     void draw_particles(uint32_t frame_number, double turn);
     void draw_scratch(uint32_t frame_number, double turn);
     void draw_counter(uint32_t frame_number);
+    void fill_luma_row(int x, int y, int length, uint8_t value);
 
     YuvImage image_;
     std::vector<uint8_t> background_;  // luminance of the still end face, rebuilt on a size change

@@ -1,6 +1,7 @@
 #include "jpeg_encoder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -23,9 +24,39 @@ struct ErrorExit {
     std::longjmp(reinterpret_cast<ErrorExit *>(info->err)->jump, 1);
 }
 
+constexpr uint8_t kNeutralChroma = 128;
+
+// Raw input is read in whole MCUs: 16 luminance and 8 chroma samples per
+// row, whatever the picture's width. Rows of other widths are copied into
+// rows of that size, their last sample repeated, so libjpeg never reads past
+// a plane.
+struct PaddedRows {
+    unsigned y_width = 0;
+    unsigned chroma_width = 0;
+    std::vector<uint8_t> y, u, v;
+
+    explicit PaddedRows(const YuvImage &image)
+    {
+        if (image.width % kMcuRows == 0)
+            return;  // the planes themselves will do
+        y_width = (image.width + kMcuRows - 1u) / kMcuRows * kMcuRows;
+        chroma_width = y_width / 2u;
+        y.resize(static_cast<size_t>(y_width) * kMcuRows);
+        u.resize(static_cast<size_t>(chroma_width) * (kMcuRows / 2));
+        v.resize(u.size());
+    }
+};
+
+void pad_row(const uint8_t *row, unsigned width, uint8_t *out, unsigned padded_width)
+{
+    const uint8_t last = width > 0 ? row[width - 1] : kNeutralChroma;
+    std::copy(row, row + width, out);
+    std::fill(out + width, out + padded_width, last);
+}
+
 // libjpeg reports through longjmp, so nothing with a destructor may live
 // between setjmp and the end of the compression.
-bool compress(const YuvImage &image, int quality, unsigned char **buffer, unsigned long *size)
+bool compress(const YuvImage &image, int quality, PaddedRows &padded, unsigned char **buffer, unsigned long *size)
 {
     jpeg_compress_struct info;
     ErrorExit error;
@@ -65,12 +96,30 @@ bool compress(const YuvImage &image, int quality, unsigned char **buffer, unsign
         // Rows past the bottom repeat the last one; libjpeg wants whole MCU rows.
         for (unsigned r = 0; r < kMcuRows; ++r) {
             const unsigned row = top + r < image.height ? top + r : image.height - 1u;
-            y_rows[r] = const_cast<JSAMPLE *>(&image.y[static_cast<size_t>(row) * image.width]);
+            const uint8_t *samples = &image.y[static_cast<size_t>(row) * image.width];
+            if (padded.y_width) {
+                uint8_t *out = &padded.y[static_cast<size_t>(r) * padded.y_width];
+                pad_row(samples, image.width, out, padded.y_width);
+                samples = out;
+            }
+            y_rows[r] = const_cast<JSAMPLE *>(samples);
         }
         for (unsigned r = 0; r < kMcuRows / 2; ++r) {
             const unsigned row = top / 2 + r < chroma_height ? top / 2 + r : chroma_height - 1u;
-            u_rows[r] = const_cast<JSAMPLE *>(&image.u[static_cast<size_t>(row) * chroma_width]);
-            v_rows[r] = const_cast<JSAMPLE *>(&image.v[static_cast<size_t>(row) * chroma_width]);
+            const size_t start = static_cast<size_t>(row) * chroma_width;
+            if (padded.chroma_width) {
+                uint8_t *u = &padded.u[static_cast<size_t>(r) * padded.chroma_width];
+                uint8_t *v = &padded.v[static_cast<size_t>(r) * padded.chroma_width];
+                pad_row(chroma_height ? &image.u[start] : nullptr, chroma_height ? chroma_width : 0, u,
+                        padded.chroma_width);
+                pad_row(chroma_height ? &image.v[start] : nullptr, chroma_height ? chroma_width : 0, v,
+                        padded.chroma_width);
+                u_rows[r] = u;
+                v_rows[r] = v;
+            } else {
+                u_rows[r] = const_cast<JSAMPLE *>(&image.u[start]);
+                v_rows[r] = const_cast<JSAMPLE *>(&image.v[start]);
+            }
         }
         jpeg_write_raw_data(&info, planes, kMcuRows);
     }
@@ -85,7 +134,8 @@ bool encode_jpeg(const YuvImage &image, uint32_t quality, std::vector<uint8_t> &
 {
     unsigned char *buffer = nullptr;
     unsigned long size = 0;
-    const bool ok = compress(image, static_cast<int>(quality), &buffer, &size);
+    PaddedRows padded(image);
+    const bool ok = compress(image, static_cast<int>(quality), padded, &buffer, &size);
     if (ok)
         out.assign(buffer, buffer + size);
     std::free(buffer);
