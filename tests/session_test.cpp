@@ -156,6 +156,11 @@ TEST_F(SessionTest, DisconnectTwiceTearsDownOnce)
     QRN_NET_Disconnect(handle);
     char company[QRN_NET_COMPANY_SIZE];
     EXPECT_EQ(QRN_NET_GetCompany(next, company), 0);
+    // The logout is not answered, so the teardown ends once it is written;
+    // the simulator serves each command connection on its own thread and
+    // may log it after the next session's login and request.
+    ASSERT_TRUE(running.sim->wait_until([](const auto &s) { return s.packets_logged >= 3; }, std::chrono::seconds(5)))
+        << "the logout, the next login and its request arrived";
     size_t logouts = 0;
     for (const auto &packet : running.sim->packets())
         logouts += packet.code == kLogout;
