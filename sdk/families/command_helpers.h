@@ -66,3 +66,18 @@ inline int send_word_to(int handle, uint16_t code, uint32_t value)
     SessionContext *session = session_lookup(handle);
     return session ? send_word(session, code, value) : QRN_ERR_INVALID_HANDLE;
 }
+
+// Sends one word; only once the device accepted it does update run on the
+// session (taking the locks it needs), so a refused setting changes nothing.
+template <typename Update>
+int send_word_then(int handle, uint16_t code, uint32_t value, Update update)
+{
+    SessionContext *session = session_lookup(handle);
+    if (!session)
+        return QRN_ERR_INVALID_HANDLE;
+    const int result = send_word(session, code, value);
+    if (result != QRN_OK)
+        return result;
+    update(*session);
+    return QRN_OK;
+}

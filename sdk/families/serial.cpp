@@ -70,18 +70,12 @@ int get_serial_word(int handle, int *out, SerialWord word)
     });
 }
 
-// The cache follows only a setting the device accepted.
 int set_serial_word(int handle, uint16_t code, uint32_t value, SerialWord word)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, code, value);
-    if (result != QRN_OK)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    session->serial_params[word] = value;
-    return QRN_OK;
+    return send_word_then(handle, code, value, [value, word](SessionContext &session) {
+        std::lock_guard<std::mutex> guard(session.cache_mutex);
+        session.serial_params[word] = value;
+    });
 }
 
 int get_counter(int handle, int *out, uint32_t value_of(const SessionContext &))

@@ -73,15 +73,12 @@ int get_h264_value(int handle, int *out, int H264Cache::*field)
 // back themselves, in the cache.
 int set_h264_value(int handle, uint16_t code, uint32_t sent, int cached, int H264Cache::*field)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, code, sent);
-    if (result != QRN_OK || session->protocol_version_decimal >= kFirstSelfReportingVersion)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    session->h264_cache.*field = cached;
-    return QRN_OK;
+    return send_word_then(handle, code, sent, [cached, field](SessionContext &session) {
+        if (session.protocol_version_decimal >= kFirstSelfReportingVersion)
+            return;
+        std::lock_guard<std::mutex> guard(session.cache_mutex);
+        session.h264_cache.*field = cached;
+    });
 }
 
 // Sends one video setting; once the device accepted it the cache follows.
@@ -90,17 +87,12 @@ int set_h264_value(int handle, uint16_t code, uint32_t sent, int cached, int H26
 template <typename Update>
 int set_video_word(int handle, uint16_t code, uint32_t value, bool drops_queued_frames, Update update)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, code, value);
-    if (result != QRN_OK)
-        return result;
-    if (drops_queued_frames)
-        quarn_queue_clean(session->queues.video);
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    update(session->video_cache);
-    return QRN_OK;
+    return send_word_then(handle, code, value, [drops_queued_frames, &update](SessionContext &session) {
+        if (drops_queued_frames)
+            quarn_queue_clean(session.queues.video);
+        std::lock_guard<std::mutex> guard(session.cache_mutex);
+        update(session.video_cache);
+    });
 }
 
 uint8_t *cached_control(VideoCache &cache, uint32_t index) { return cache.controls + index * kControlSize; }
