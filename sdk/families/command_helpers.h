@@ -32,6 +32,20 @@ inline int query_into(int handle, uint16_t code, void *out, int capacity)
     return command_query(session, code, out, &length);
 }
 
+// Runs fill unless the cache is valid already. fill_lock (taken before the
+// command lock) lets one caller ask the module while the others wait; the
+// flag is read again after the wait, as that caller may have filled it.
+template <typename Valid, typename Fill>
+int fill_once(quarn_mutex *fill_lock, Valid valid, Fill fill)
+{
+    if (valid())
+        return QRN_OK;
+    SessionLock lock(fill_lock);
+    if (valid())
+        return QRN_OK;
+    return fill();
+}
+
 // Runs read on the session under cache_mutex once fill has filled the
 // cache it reads (fill asks the device the first time) and returns read's
 // result; otherwise QRN_ERR_INVALID_HANDLE or the fill's failure.

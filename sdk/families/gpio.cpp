@@ -50,13 +50,8 @@ int query_table(SessionContext *session, uint8_t *table)
     return QRN_OK;
 }
 
-int fill_gpio_cache(SessionContext *session)
+int ask_pin_table(SessionContext *session)
 {
-    if (gpio_valid(session))
-        return QRN_OK;
-    SessionLock gpio_lock(session->gpio_lock);  // serialises the fills; before the command lock
-    if (gpio_valid(session))  // another caller filled it while we waited
-        return QRN_OK;
     uint8_t table[kGpioBlockSize] = {};
     const int result = query_table(session, table);
     if (result != QRN_OK)
@@ -65,6 +60,12 @@ int fill_gpio_cache(SessionContext *session)
     std::memcpy(session->gpio_block, table, sizeof table);
     session->gpio_valid = 1;
     return QRN_OK;
+}
+
+int fill_gpio_cache(SessionContext *session)
+{
+    return fill_once(session->gpio_lock, [session] { return gpio_valid(session); },
+                     [session] { return ask_pin_table(session); });
 }
 
 SessionContext *filled_session(int handle, int *result)
