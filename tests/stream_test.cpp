@@ -591,6 +591,8 @@ TEST_F(StreamTest, CorruptPacketsAreDiscardedAndTheStreamRecovers)
         Fault fault;
         bool reconnects;
     };
+    // One case per line reads as a table.
+    // clang-format off
     const Case cases[] = {
         {Fault::StreamOversizedPayload, false},
         {Fault::StreamUnknownType, false},
@@ -598,6 +600,7 @@ TEST_F(StreamTest, CorruptPacketsAreDiscardedAndTheStreamRecovers)
         {Fault::StreamWrongMagic, true},
         {Fault::StreamWrongToken, true},
     };
+    // clang-format on
     ASSERT_EQ(QRN_NET_Video_Begin(handle), 0);
     for (const Case &c : cases) {
         const size_t connections = running.sim->state().stream_connections_made;

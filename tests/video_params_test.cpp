@@ -782,6 +782,8 @@ TEST_F(VideoParamTest, NullPointersAreRefusedBeforeTheHandleAndSendNothing)
 TEST_F(VideoParamTest, InvalidHandlesAreRefused)
 {
     using Call = int (*)(int handle);
+    // One call per line reads as a table.
+    // clang-format off
     const Call calls[] = {
         [](int h) { uint8_t out[400]; return QRN_NET_Video_GetAbility(h, out); },
         [](int h) { VideoCtrlEntry e{}; return QRN_NET_Video_GetVideoCtrl(h, 0, &e); },
@@ -811,6 +813,7 @@ TEST_F(VideoParamTest, InvalidHandlesAreRefused)
         [](int h) { const uint8_t r[16] = {}; return QRN_NET_Video_SetCROP(h, r); },
         [](int h) { const uint8_t b[70] = {}; return QRN_NET_Video_SetXuCtrl(h, b); },
     };
+    // clang-format on
     for (int bad : {0, -1, 0x20130805 + 16, handle + 1}) {
         for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i)
             EXPECT_EQ(calls[i](bad), QRN_ERR_INVALID_HANDLE) << "call " << i << " with handle " << bad;

@@ -53,6 +53,9 @@ extern "C" {
  */
 QRN_API int QRN_NET_GetLibraryVersion(void);
 
+/* The enums and records below keep their member comments aligned as tables. */
+/* clang-format off */
+
 /* ---- result codes ------------------------------------------------------ */
 
 /**
@@ -250,6 +253,8 @@ typedef struct ScanDeviceInformation {
     ScanDeviceInfo info;
     uint8_t reserved[64];
 } ScanDeviceInformation;
+
+/* clang-format on */
 
 /** Records in the discovery table; a reader's buffer holds this many. */
 #define QRN_SCAN_MAX_DEVICES 50
