@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the tests with AddressSanitizer + UndefinedBehaviorSanitizer and,
-# separately, with ThreadSanitizer, and runs the session, stream, audio and
-# serial tests under each. Any report fails the run.
+# separately, with ThreadSanitizer, and runs the session, stream, audio,
+# serial, hostile-module, trace, login and discovery tests under each. Any
+# report fails the run.
 # Usage: scripts/sanitize.sh [asan|tsan]...   (both when none is given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-FILTER='SessionTest.*:StreamTest.*:StreamCalls.*:SpareElements.*:PendingWakeTest.*:AudioTest.*:SerialTest.*:SerialWithoutStream.*:HostileModule.*'
+FILTER='SessionTest.*:StreamTest.*:StreamCalls.*:SpareElements.*:PendingWakeTest.*:AudioTest.*:SerialTest.*:SerialWithoutStream.*:HostileModule.*:StreamSend.*:Trace*:PublicHeader.*:Login*:*LoginAnswerTest.*:ScanTable.*:ScanInterval.*'
 
 # Nothing a test does may reach the real device or broadcast addresses.
 export KELVO_QRN_ADDRESS=127.0.0.1 KELVO_ML_ADDRESS=127.0.0.2 QRN_BCAST_ADDRS=127.255.255.255

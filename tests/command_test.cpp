@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "probe_wire.h"
 #include "test_support.h"
 
 using namespace testing_support;
 using probesim::Fault;
+using probesim::wire::kGetCompany;
+using probesim::wire::kSetEncrypt;
 
 namespace {
 
@@ -32,7 +35,7 @@ TEST_F(CommandTest, GetCompanyReturnsTheDeviceName)
     EXPECT_EQ(std::string(company), running.sim->state().model.company);
     const auto packets = running.sim->packets();
     ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].code, 0x000C);
+    EXPECT_EQ(packets[0].code, kGetCompany);
     EXPECT_EQ(packets[0].token, running.sim->state().model.token) << "every later packet carries the token";
 }
 
@@ -42,7 +45,7 @@ TEST_F(CommandTest, SetEncryptSendsStringWithTerminator)
     ASSERT_EQ(QRN_NET_SetEncrypt(handle, longest.c_str()), 0);
     const auto packets = running.sim->packets();
     ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].code, 0x000D);
+    EXPECT_EQ(packets[0].code, kSetEncrypt);
     EXPECT_EQ(packets[0].payload.size(), 65u);
     EXPECT_EQ(packets[0].payload.back(), 0);
 

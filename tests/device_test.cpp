@@ -119,6 +119,8 @@ struct NamedCall {
     int (*call)(int handle);
 };
 
+// One call per line reads as a table.
+// clang-format off
 const NamedCall kNeedingAHandle[] = {
     {"GetId", [](int h) { int id; return QRN_NET_Device_GetId(h, &id); }},
     {"GetAlias", [](int h) { char alias[20]; return QRN_NET_Device_GetAlias(h, alias); }},
@@ -140,6 +142,7 @@ const NamedCall kNeedingAHandle[] = {
     {"I2cGetNull", [](int h) { return QRN_NET_I2C_GetValue(h, nullptr); }},
     {"I2cSetNull", [](int h) { return QRN_NET_I2C_SetValue(h, nullptr); }},
 };
+// clang-format on
 
 TEST(DeviceArguments, InvalidHandleIsRefused)
 {

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace testing_support {
@@ -184,14 +185,14 @@ std::vector<uint16_t> FakeModule::codes() const
 std::vector<uint8_t> FakeModule::stream_packet(uint8_t type, uint8_t count, uint8_t index,
                                                const std::vector<uint8_t> &payload)
 {
-    std::vector<uint8_t> packet(kHeaderSize);
+    std::vector<uint8_t> packet(kHeaderSize + payload.size());
     std::memcpy(packet.data(), "QRN", 3);
     put_u32(packet.data() + 4, kToken);
     packet[8] = type;
     packet[9] = count;
     packet[10] = index;
     put_u32(packet.data() + 12, static_cast<uint32_t>(payload.size()));
-    packet.insert(packet.end(), payload.begin(), payload.end());
+    std::copy(payload.begin(), payload.end(), packet.begin() + kHeaderSize);
     return packet;
 }
 

@@ -109,6 +109,8 @@ struct Law {
     Differences ffmpeg_decode_differences;  // FFmpeg decodes the mu-law zero codes to 0
 };
 
+// One field per line, as Law declares them.
+// clang-format off
 const Law kAlaw{"Alaw",
                 AV_CODEC_ID_PCM_ALAW,
                 QRN_Coder_G711a_Decode,
@@ -125,6 +127,7 @@ const Law kUlaw{"Ulaw",
                 expected_ulaw_sample,
                 g711_ulaw_positive_code,
                 {{0x7F, {-2, 0}}, {0xFF, {2, 0}}}};
+// clang-format on
 
 std::vector<uint8_t> every_code()
 {

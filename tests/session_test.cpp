@@ -4,10 +4,13 @@
 #include <cstring>
 #include <vector>
 
+#include "probe_wire.h"
 #include "test_support.h"
 
 using namespace testing_support;
 using probesim::Fault;
+using probesim::wire::kLogin;
+using probesim::wire::kLogout;
 
 namespace {
 
@@ -50,7 +53,7 @@ TEST_F(SessionTest, ConnectLogsInAndDeviceConnectsBack)
                                         std::chrono::seconds(5)));
     const auto packets = running.sim->packets();
     ASSERT_FALSE(packets.empty());
-    EXPECT_EQ(packets[0].code, 0x0001);
+    EXPECT_EQ(packets[0].code, kLogin);
     EXPECT_EQ(packets[0].token, 0u);
     EXPECT_EQ(packets[0].declared_length, 0u) << "an empty access string sends a bare header";
     EXPECT_EQ(QRN_NET_GetVersion(handle), static_cast<int>(running.sim->state().model.protocol_version));
@@ -106,7 +109,7 @@ TEST_F(SessionTest, DisconnectReturnsAtOnceForAnyHandle)
     EXPECT_TRUE(wait_released(handle));
     handles.clear();
     EXPECT_TRUE(running.sim->wait_until([&](const auto &s) { return s.packets_logged >= 2; }, std::chrono::seconds(5)));
-    EXPECT_EQ(running.sim->packets().back().code, 0x0002) << "teardown logs out";
+    EXPECT_EQ(running.sim->packets().back().code, kLogout) << "teardown logs out";
 }
 
 TEST_F(SessionTest, WaitDisconnectedReturnsOnceTheSlotIsFree)
@@ -153,9 +156,14 @@ TEST_F(SessionTest, DisconnectTwiceTearsDownOnce)
     QRN_NET_Disconnect(handle);
     char company[QRN_NET_COMPANY_SIZE];
     EXPECT_EQ(QRN_NET_GetCompany(next, company), 0);
+    // The logout is not answered, so the teardown ends once it is written;
+    // the simulator serves each command connection on its own thread and
+    // may log it after the next session's login and request.
+    ASSERT_TRUE(running.sim->wait_until([](const auto &s) { return s.packets_logged >= 3; }, std::chrono::seconds(5)))
+        << "the logout, the next login and its request arrived";
     size_t logouts = 0;
     for (const auto &packet : running.sim->packets())
-        logouts += packet.code == 0x0002;
+        logouts += packet.code == kLogout;
     EXPECT_EQ(logouts, 1u);
 }
 

@@ -110,14 +110,19 @@ struct CycleCase {
     std::vector<int> lengths;
 };
 
+// Laid out by stage, each with its note.
+// clang-format off
 const std::vector<int> kAbcdefghCycle = {
     1000, 1019, 1038, 1057, 458, 458,                                                // preamble, length of the first
     547,  580,  548,  581,  549, 582, 550, 583, 551, 584, 552, 585, 553, 586, 554, 587,  // a..h with positions
     624,  624,  672,  630,  675, 631, 670, 632, 669, 633,                            // the default "4721"
     692,  692,  680};
+// clang-format on
 
 TEST(SmartConfigCycle, LengthsCarryBothTextsAndTheirChecksum)
 {
+    // Each case with its expected lengths, laid out by hand.
+    // clang-format off
     const CycleCase cases[] = {
         {"default second text", "abcdefgh", nullptr, kAbcdefghCycle},
         {"a character above 0x7F counts as negative", "abcdefg\xE9", "xy",
@@ -127,6 +132,7 @@ TEST(SmartConfigCycle, LengthsCarryBothTextsAndTheirChecksum)
          {1000, 1019, 1038, 1057, 458, 458, 322, 580, 322, 581, 322, 582, 322, 583, 322, 584, 322, 585, 322, 586,
           322, 587, 624, 624, 672, 630, 675, 631, 670, 632, 669, 633, 905, 905, 680}},
     };
+    // clang-format on
     for (const CycleCase &c : cases) {
         SCOPED_TRACE(c.name);
         Recorder recorder(next_loopback_address());

@@ -8,12 +8,17 @@
 #include <vector>
 
 #include "session_table.h"
+#include "probe_wire.h"
 #include "test_support.h"
 
 using namespace testing_support;
 using probesim::Fault;
 using probesim::ProbeSimulator;
 using probesim::StreamPacket;
+using probesim::wire::kVideoBegin;
+using probesim::wire::kVideoEnd;
+using probesim::wire::kSetSnapshotQuality;
+using probesim::wire::kForceKeyFrame;
 
 namespace {
 
@@ -271,9 +276,9 @@ TEST_F(StreamTest, H264GapsWaitForAKeyFrameAndAskOnce)
         if (!c.delivered) {
             EXPECT_FALSE(frame_arrives(kH264, c.next + 1, false)) << "dropped until the next key frame";
             EXPECT_TRUE(running.sim->wait_until([&](const auto &s) { return s.packets_logged >= 1; }, kWait));
-            EXPECT_EQ(count_code(*running.sim, 0x1019), 1u) << "one key-frame request per gap";
+            EXPECT_EQ(count_code(*running.sim, kForceKeyFrame), 1u) << "one key-frame request per gap";
         } else {
-            EXPECT_EQ(count_code(*running.sim, 0x1019), 0u);
+            EXPECT_EQ(count_code(*running.sim, kForceKeyFrame), 0u);
         }
     }
     EXPECT_TRUE(frame_arrives(kJpeg, 1000, false)) << "other formats never wait";
@@ -284,10 +289,10 @@ TEST_F(StreamTest, BeginAndEndAreIdempotentOnTheDevice)
     EXPECT_EQ(QRN_NET_Video_End(handle), QRN_ERR_FAILED) << "not running yet";
     EXPECT_EQ(QRN_NET_Video_Begin(handle), 0);
     EXPECT_EQ(QRN_NET_Video_Begin(handle), 0);
-    EXPECT_EQ(count_code(*running.sim, 0x100A), 1u) << "the second Begin sends nothing";
+    EXPECT_EQ(count_code(*running.sim, kVideoBegin), 1u) << "the second Begin sends nothing";
     EXPECT_EQ(QRN_NET_Video_End(handle), 0);
     EXPECT_EQ(QRN_NET_Video_End(handle), QRN_ERR_FAILED);
-    EXPECT_EQ(count_code(*running.sim, 0x100B), 1u);
+    EXPECT_EQ(count_code(*running.sim, kVideoEnd), 1u);
 }
 
 TEST_F(StreamTest, FailedBeginStillEmptiesTheQueues)
@@ -353,7 +358,7 @@ TEST_F(StreamTest, SnapshotQualityIsClamped)
         ASSERT_EQ(QRN_NET_Video_SnapShotQuality(handle, asked), 0);
         const auto packets = running.sim->packets();
         ASSERT_EQ(packets.size(), 1u);
-        EXPECT_EQ(packets[0].code, 0x1017);
+        EXPECT_EQ(packets[0].code, kSetSnapshotQuality);
         EXPECT_EQ(packets[0].payload, u32_words({sent})) << asked;
     }
 }
@@ -586,6 +591,8 @@ TEST_F(StreamTest, CorruptPacketsAreDiscardedAndTheStreamRecovers)
         Fault fault;
         bool reconnects;
     };
+    // One case per line reads as a table.
+    // clang-format off
     const Case cases[] = {
         {Fault::StreamOversizedPayload, false},
         {Fault::StreamUnknownType, false},
@@ -593,6 +600,7 @@ TEST_F(StreamTest, CorruptPacketsAreDiscardedAndTheStreamRecovers)
         {Fault::StreamWrongMagic, true},
         {Fault::StreamWrongToken, true},
     };
+    // clang-format on
     ASSERT_EQ(QRN_NET_Video_Begin(handle), 0);
     for (const Case &c : cases) {
         const size_t connections = running.sim->state().stream_connections_made;

@@ -83,6 +83,8 @@ TEST(TraceSwitch, EnvironmentOrCallSilencesEveryLine)
         int set_trace;
         bool traced;
     };
+    // One case per line reads as a table.
+    // clang-format off
     const Case cases[] = {
         {"on by default", nullptr, 1, true},
         {"QRN_NET_TRACE=1", "1", 1, true},
@@ -91,6 +93,7 @@ TEST(TraceSwitch, EnvironmentOrCallSilencesEveryLine)
         {"both off", "0", 0, false},
         {"on again", nullptr, 1, true},
     };
+    // clang-format on
     for (const Case &c : cases) {
         TraceEnvironment environment(c.environment);
         QRN_NET_SetTrace(c.set_trace);

@@ -6,12 +6,35 @@
 #include <cstring>
 #include <vector>
 
+#include "probe_wire.h"
 #include "test_support.h"
 
 using namespace testing_support;
 using probesim::DeviceModel;
 using probesim::Fault;
 using probesim::ReceivedPacket;
+using probesim::wire::kGetVideoInfo;
+using probesim::wire::kSetVideoCtrl;
+using probesim::wire::kSetFormat;
+using probesim::wire::kSetResolution;
+using probesim::wire::kSetFps;
+using probesim::wire::kResetVideoCtrl;
+using probesim::wire::kGetKeyInterval;
+using probesim::wire::kSetKeyInterval;
+using probesim::wire::kGetQp;
+using probesim::wire::kSetQp;
+using probesim::wire::kGetStreamValue;
+using probesim::wire::kSetStreamValue;
+using probesim::wire::kGetQuality;
+using probesim::wire::kSetQuality;
+using probesim::wire::kSetFpsLimit;
+using probesim::wire::kForceKeyFrame;
+using probesim::wire::kSetRotation;
+using probesim::wire::kGetRectYuyv;
+using probesim::wire::kSetRectYuyv;
+using probesim::wire::kGetCrop;
+using probesim::wire::kSetCrop;
+using probesim::wire::kSetXuCtrl;
 
 namespace {
 
@@ -178,7 +201,7 @@ TEST_P(CachedGetterTest, FirstCallAsksOnceThenTheCacheAnswers)
     EXPECT_EQ(second, first);
     const auto packets = sent();
     ASSERT_EQ(packets.size(), 1u) << "the second call reads the cache";
-    EXPECT_EQ(packets[0].code, 0x1000);
+    EXPECT_EQ(packets[0].code, kGetVideoInfo);
     EXPECT_TRUE(packets[0].payload.empty());
 }
 
@@ -213,12 +236,12 @@ TEST_P(VideoFillFaultTest, FailedFillCachesNothingAndTheNextGetterAsksAgain)
     VideoCtrlEntry entry{};
     for (uint32_t index = 0; index < kControlCount; ++index)
         EXPECT_EQ(QRN_NET_Video_SetVideoCtrl(handle, index, &entry), QRN_ERR_FAILED) << "control " << index;
-    EXPECT_EQ(count_sent(0x1005), 0u);
+    EXPECT_EQ(count_sent(kSetVideoCtrl), 0u);
 
     running.sim->set_fault(Fault::None);
     ASSERT_EQ(QRN_NET_Video_GetFPS(handle, &fps), 0);
     EXPECT_EQ(static_cast<uint32_t>(fps), le32(running.sim->video_info_block().data() + kFpsAt));
-    EXPECT_EQ(count_sent(0x1000), 2u);
+    EXPECT_EQ(count_sent(kGetVideoInfo), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -233,7 +256,7 @@ TEST_F(VideoParamTest, ControlIndexPastTheTableIsRefused)
 {
     VideoCtrlEntry entry{};
     EXPECT_EQ(QRN_NET_Video_GetVideoCtrl(handle, kControlCount, &entry), QRN_ERR_NULL_POINTER);
-    EXPECT_EQ(count_sent(0x1000), 1u) << "the index is tested after the fill";
+    EXPECT_EQ(count_sent(kGetVideoInfo), 1u) << "the index is tested after the fill";
     EXPECT_EQ(QRN_NET_Video_GetVideoCtrl(handle, 0xFFFFFFFFu, &entry), QRN_ERR_NULL_POINTER);
     EXPECT_EQ(QRN_NET_Video_SetVideoCtrl(handle, kControlCount, &entry), QRN_ERR_NULL_POINTER);
     EXPECT_EQ(sent().size(), 1u);
@@ -306,9 +329,9 @@ TEST_F(VideoParamTest, H264FillAsksEachValueOnceAndMapsTheDeviceQp)
     ASSERT_EQ(QRN_NET_Video_GetH264KeyInter(handle, &interval), 0);
     const auto packets = sent();
     ASSERT_EQ(packets.size(), 3u);
-    EXPECT_EQ(packets[0].code, 0x1011);
-    EXPECT_EQ(packets[1].code, 0x100F);
-    EXPECT_EQ(packets[2].code, 0x1013);
+    EXPECT_EQ(packets[0].code, kGetQp);
+    EXPECT_EQ(packets[1].code, kGetKeyInterval);
+    EXPECT_EQ(packets[2].code, kGetStreamValue);
     for (const ReceivedPacket &packet : packets)
         EXPECT_TRUE(packet.payload.empty());
     EXPECT_EQ(read_h264(handle), (H264Values{100, 45, 1234}));
@@ -398,7 +421,7 @@ TEST_F(VideoParamTest, SetVideoCtrlSendsTheCachedEntryWithTheCallersValueAndMode
     std::copy(mode.begin(), mode.end(), expected.begin() + 4 + 28);
     const auto packets = sent();
     ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].code, 0x1005);
+    EXPECT_EQ(packets[0].code, kSetVideoCtrl);
     EXPECT_EQ(packets[0].payload, expected);
 
     VideoCtrlEntry after{};
@@ -436,7 +459,7 @@ TEST_F(VideoParamTest, ResetVCtrlReturnsPresentControlsToTheirDefault)
     ASSERT_EQ(QRN_NET_Video_ResetVCtrl(handle), 0);
     const auto packets = sent();
     ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].code, 0x100E);
+    EXPECT_EQ(packets[0].code, kResetVideoCtrl);
     EXPECT_TRUE(packets[0].payload.empty());
     for (uint32_t i = 0; i < kControlCount; ++i) {
         VideoCtrlEntry entry{};
@@ -499,7 +522,7 @@ TEST_F(VideoParamTest, NewSizeBoundsTheCachedFrameRate)
     ASSERT_EQ(QRN_NET_Video_GetParam(handle, &param), 0);
     EXPECT_EQ(param.fps, slow.max_fps);
     EXPECT_EQ(param.max_fps, fast.max_fps);
-    EXPECT_EQ(count_sent(0x1000), 1u);
+    EXPECT_EQ(count_sent(kGetVideoInfo), 1u);
 }
 
 TEST_F(VideoParamTest, RefusedSettersLeaveTheCacheAsItWas)
@@ -515,7 +538,7 @@ TEST_F(VideoParamTest, RefusedSettersLeaveTheCacheAsItWas)
     EXPECT_EQ(QRN_NET_Video_SetFormat(handle, 99), QRN_ERR_FAILED);
     EXPECT_EQ(QRN_NET_Video_SetResolu(handle, 0x7FFF7FFF), QRN_ERR_FAILED);
     EXPECT_EQ(QRN_NET_Video_SetFPS(handle, 0), QRN_ERR_FAILED);
-    EXPECT_EQ(count_sent(0x1005) + count_sent(0x1006) + count_sent(0x1007) + count_sent(0x1008), 4u);
+    EXPECT_EQ(count_sent(kSetVideoCtrl) + count_sent(kSetFormat) + count_sent(kSetResolution) + count_sent(kSetFps), 4u);
 
     VideoParam param{};
     ASSERT_EQ(QRN_NET_Video_GetParam(handle, &param), 0);
@@ -540,7 +563,7 @@ TEST_F(VideoParamTest, AcceptedSettersKeepTheCacheCurrentWithoutAsking)
     EXPECT_EQ(param.format, slow.format);
     EXPECT_EQ(param.resolution, slow.resolution);
     EXPECT_EQ(param.fps, 1u);
-    EXPECT_EQ(count_sent(0x1000), 0u);
+    EXPECT_EQ(count_sent(kGetVideoInfo), 0u);
 }
 
 TEST_F(VideoParamTest, SizeOrFormatChangeEmptiesTheVideoQueue)
@@ -604,49 +627,49 @@ int set_stream(int handle, int value) { return QRN_NET_Video_SetH264Stream(handl
 int set_quality(int handle, int quality) { return QRN_NET_Video_SetQuality(handle, static_cast<uint32_t>(quality)); }
 
 INSTANTIATE_TEST_SUITE_P(H264Qp, WordSetterTest,
-                         ::testing::Values(WordSetterCase{"QpValue", set_qp, 0x1012, 0, 40},
-                                           WordSetterCase{"QpValue", set_qp, 0x1012, 50, 30},
-                                           WordSetterCase{"QpValue", set_qp, 0x1012, 97, 20},
-                                           WordSetterCase{"QpValue", set_qp, 0x1012, 100, 20},
-                                           WordSetterCase{"QpValue", set_qp, 0x1012, 150, 20},
-                                           WordSetterCase{"QpValue", set_qp, 0x1012, -1, 20}));
+                         ::testing::Values(WordSetterCase{"QpValue", set_qp, kSetQp, 0, 40},
+                                           WordSetterCase{"QpValue", set_qp, kSetQp, 50, 30},
+                                           WordSetterCase{"QpValue", set_qp, kSetQp, 97, 20},
+                                           WordSetterCase{"QpValue", set_qp, kSetQp, 100, 20},
+                                           WordSetterCase{"QpValue", set_qp, kSetQp, 150, 20},
+                                           WordSetterCase{"QpValue", set_qp, kSetQp, -1, 20}));
 INSTANTIATE_TEST_SUITE_P(H264KeyInterval, WordSetterTest,
-                         ::testing::Values(WordSetterCase{"KeyInter", set_key_interval, 0x1010, 0, 1},
-                                           WordSetterCase{"KeyInter", set_key_interval, 0x1010, 25, 25},
-                                           WordSetterCase{"KeyInter", set_key_interval, 0x1010, 300, 300},
-                                           WordSetterCase{"KeyInter", set_key_interval, 0x1010, 301, 300},
-                                           WordSetterCase{"KeyInter", set_key_interval, 0x1010, -1, 300}));
+                         ::testing::Values(WordSetterCase{"KeyInter", set_key_interval, kSetKeyInterval, 0, 1},
+                                           WordSetterCase{"KeyInter", set_key_interval, kSetKeyInterval, 25, 25},
+                                           WordSetterCase{"KeyInter", set_key_interval, kSetKeyInterval, 300, 300},
+                                           WordSetterCase{"KeyInter", set_key_interval, kSetKeyInterval, 301, 300},
+                                           WordSetterCase{"KeyInter", set_key_interval, kSetKeyInterval, -1, 300}));
 INSTANTIATE_TEST_SUITE_P(H264Stream, WordSetterTest,
-                         ::testing::Values(WordSetterCase{"Stream", set_stream, 0x1014, 0, 1},
-                                           WordSetterCase{"Stream", set_stream, 0x1014, 4000, 4000},
-                                           WordSetterCase{"Stream", set_stream, 0x1014, 100001, 100000},
-                                           WordSetterCase{"Stream", set_stream, 0x1014, -1, 100000}));
+                         ::testing::Values(WordSetterCase{"Stream", set_stream, kSetStreamValue, 0, 1},
+                                           WordSetterCase{"Stream", set_stream, kSetStreamValue, 4000, 4000},
+                                           WordSetterCase{"Stream", set_stream, kSetStreamValue, 100001, 100000},
+                                           WordSetterCase{"Stream", set_stream, kSetStreamValue, -1, 100000}));
 INSTANTIATE_TEST_SUITE_P(JpegQuality, WordSetterTest,
-                         ::testing::Values(WordSetterCase{"Quality", set_quality, 0x1016, 10, 30},
-                                           WordSetterCase{"Quality", set_quality, 0x1016, 30, 30},
-                                           WordSetterCase{"Quality", set_quality, 0x1016, 60, 60},
-                                           WordSetterCase{"Quality", set_quality, 0x1016, 90, 90},
-                                           WordSetterCase{"Quality", set_quality, 0x1016, 95, 90},
-                                           WordSetterCase{"Quality", set_quality, 0x1016, -1, 90}));
+                         ::testing::Values(WordSetterCase{"Quality", set_quality, kSetQuality, 10, 30},
+                                           WordSetterCase{"Quality", set_quality, kSetQuality, 30, 30},
+                                           WordSetterCase{"Quality", set_quality, kSetQuality, 60, 60},
+                                           WordSetterCase{"Quality", set_quality, kSetQuality, 90, 90},
+                                           WordSetterCase{"Quality", set_quality, kSetQuality, 95, 90},
+                                           WordSetterCase{"Quality", set_quality, kSetQuality, -1, 90}));
 INSTANTIATE_TEST_SUITE_P(
     Rotation, WordSetterTest,
-    ::testing::Values(WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, -90, 0},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 0, 0},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 1, 90},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 45, 90},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 90, 90},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 179, 90},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 180, 180},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 200, 180},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 269, 180},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 270, 270},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 359, 270},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 360, 0},
-                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, 0x1020, 720, 0}));
+    ::testing::Values(WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, -90, 0},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 0, 0},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 1, 90},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 45, 90},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 90, 90},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 179, 90},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 180, 180},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 200, 180},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 269, 180},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 270, 270},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 359, 270},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 360, 0},
+                      WordSetterCase{"Rotation", QRN_NET_Video_SetVideoRotation, kSetRotation, 720, 0}));
 INSTANTIATE_TEST_SUITE_P(FpsLimit, WordSetterTest,
-                         ::testing::Values(WordSetterCase{"FpsLimit", QRN_NET_Video_SetFpsLimit, 0x1018, 0, 0},
-                                           WordSetterCase{"FpsLimit", QRN_NET_Video_SetFpsLimit, 0x1018, 1, 1},
-                                           WordSetterCase{"FpsLimit", QRN_NET_Video_SetFpsLimit, 0x1018, -7, 1}));
+                         ::testing::Values(WordSetterCase{"FpsLimit", QRN_NET_Video_SetFpsLimit, kSetFpsLimit, 0, 0},
+                                           WordSetterCase{"FpsLimit", QRN_NET_Video_SetFpsLimit, kSetFpsLimit, 1, 1},
+                                           WordSetterCase{"FpsLimit", QRN_NET_Video_SetFpsLimit, kSetFpsLimit, -7, 1}));
 
 // ---- blocks passed through ---------------------------------------------------
 
@@ -675,11 +698,11 @@ TEST_P(BlockSetterTest, SendsExactlyItsBlock)
 
 INSTANTIATE_TEST_SUITE_P(
     Blocks, BlockSetterTest,
-    ::testing::Values(BlockSetterCase{"RectYuyv", QRN_NET_Video_SetRectYuyv, 0x1022, 16},
-                      BlockSetterCase{"CROP", QRN_NET_Video_SetCROP, 0x1024, 16},
-                      BlockSetterCase{"XuCtrl", QRN_NET_Video_SetXuCtrl, 0x1080, 70},
+    ::testing::Values(BlockSetterCase{"RectYuyv", QRN_NET_Video_SetRectYuyv, kSetRectYuyv, 16},
+                      BlockSetterCase{"CROP", QRN_NET_Video_SetCROP, kSetCrop, 16},
+                      BlockSetterCase{"XuCtrl", QRN_NET_Video_SetXuCtrl, kSetXuCtrl, 70},
                       BlockSetterCase{"ForceI", [](int handle, const void *) { return QRN_NET_Video_SetForceI(handle); },
-                                      0x1019, 0}),
+                                      kForceKeyFrame, 0}),
     [](const ::testing::TestParamInfo<BlockSetterCase> &info) { return std::string(info.param.name); });
 
 struct RectCase {
@@ -691,8 +714,8 @@ struct RectCase {
 
 TEST_F(VideoParamTest, RectanglesReadBackWhatTheDeviceHolds)
 {
-    for (const RectCase &c : {RectCase{"RectYuyv", QRN_NET_Video_SetRectYuyv, QRN_NET_Video_GetRectYuyv, 0x1021},
-                              RectCase{"CROP", QRN_NET_Video_SetCROP, QRN_NET_Video_GetCROP, 0x1023}}) {
+    for (const RectCase &c : {RectCase{"RectYuyv", QRN_NET_Video_SetRectYuyv, QRN_NET_Video_GetRectYuyv, kGetRectYuyv},
+                              RectCase{"CROP", QRN_NET_Video_SetCROP, QRN_NET_Video_GetCROP, kGetCrop}}) {
         SCOPED_TRACE(c.name);
         std::array<uint8_t, 16> rect{};
         for (size_t i = 0; i < rect.size(); ++i)
@@ -717,7 +740,7 @@ TEST_F(VideoParamTest, QualityReadsBackWhatWasSet)
     int quality = 0;
     ASSERT_EQ(QRN_NET_Video_GetQuality(handle, &quality), 0);
     EXPECT_EQ(quality, 90);
-    EXPECT_EQ(count_sent(0x1015), 1u);
+    EXPECT_EQ(count_sent(kGetQuality), 1u);
 }
 
 // ---- argument checks -------------------------------------------------------------
@@ -759,6 +782,8 @@ TEST_F(VideoParamTest, NullPointersAreRefusedBeforeTheHandleAndSendNothing)
 TEST_F(VideoParamTest, InvalidHandlesAreRefused)
 {
     using Call = int (*)(int handle);
+    // One call per line reads as a table.
+    // clang-format off
     const Call calls[] = {
         [](int h) { uint8_t out[400]; return QRN_NET_Video_GetAbility(h, out); },
         [](int h) { VideoCtrlEntry e{}; return QRN_NET_Video_GetVideoCtrl(h, 0, &e); },
@@ -788,6 +813,7 @@ TEST_F(VideoParamTest, InvalidHandlesAreRefused)
         [](int h) { const uint8_t r[16] = {}; return QRN_NET_Video_SetCROP(h, r); },
         [](int h) { const uint8_t b[70] = {}; return QRN_NET_Video_SetXuCtrl(h, b); },
     };
+    // clang-format on
     for (int bad : {0, -1, 0x20130805 + 16, handle + 1}) {
         for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i)
             EXPECT_EQ(calls[i](bad), QRN_ERR_INVALID_HANDLE) << "call " << i << " with handle " << bad;

@@ -102,6 +102,8 @@ TEST(WirelessArguments, RefusedBeforeTheHandleAndNothingSent)
 
 const WirelessConfig kGood = config("network", "password");
 
+// One call per line reads as a table.
+// clang-format off
 const NamedCall kNeedingAHandle[] = {
     {"GetApcliInfo", [](int h) { WirelessConfig c; return QRN_NET_Wireless_GetApcliInfo(h, &c); }},
     {"SetApcliInfo", [](int h) { return QRN_NET_Wireless_SetApcliInfo(h, &kGood); }},
@@ -118,6 +120,7 @@ const NamedCall kNeedingAHandle[] = {
     {"GetNetType", [](int h) { int v; return QRN_NET_Wireless_GetNetType(h, &v); }},
     {"NetReboot", [](int h) { return QRN_NET_Wireless_NetReboot(h); }},
 };
+// clang-format on
 
 TEST(WirelessArguments, InvalidHandleIsRefused)
 {

@@ -97,7 +97,6 @@ int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, co
     session->address_kind = kind;
     store_address(address, kind, session->address);
     session->command_port = port > 0 ? port : kDefaultCommandPort;
-    session->handover = 0;
     if (encrypt)
         std::strcpy(session->encrypt, encrypt);
     std::strcpy(session->user, user ? user : kDefaultUser);
@@ -107,8 +106,6 @@ int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, co
         session_slot_release(slot);
         return result;
     }
-    session->stream.partial_read = 0;
-    session->stream.header_held = 0;
     session->connected = 1;
     session->video.running = 0;
     session->audio.running = 0;

@@ -14,9 +14,7 @@ void receive_loop(void *argument)
     auto *session = static_cast<SessionContext *>(argument);
     const uint32_t token = session->token;
     StreamAssembly &a = session->stream;
-    a.partial_read = 0;
     a.pending_wake.bind(session->data_ready);
-    a.header_held = 0;
     while (session->receive_running && session->token == token) {
         if (!session->data_channel_up) {
             a.pending_wake.post();
@@ -36,8 +34,6 @@ void receive_loop(void *argument)
             return;
         if (result == QRN_ERR_CLOSED) {
             close_stream_sockets(session);
-            if (session->handover)
-                return;
             session->connected = 0;
             quarn_cond_post(session->data_ready);
             return;

@@ -2,6 +2,8 @@
 
 extern "C" const char *QRN_NET_StrError(int code)
 {
+    // One line per code reads as a table.
+    // clang-format off
     switch (code) {
     case QRN_OK: return "success";
     case QRN_ERR_FAILED: return "failure or device refusal";
@@ -21,4 +23,5 @@ extern "C" const char *QRN_NET_StrError(int code)
     case QRN_ERR_TOO_LONG: return "answer too long for the buffer";
     default: return "unknown result code";
     }
+    // clang-format on
 }

@@ -59,8 +59,6 @@ struct FrameAssembly {
 // packet costs an allocation. Written by the receive thread only.
 struct StreamAssembly {
     uint8_t header[kStreamHeaderBufferSize] = {};
-    int partial_read = 0;
-    int header_held = 0;
     FrameAssembly video;
     FrameAssembly picture;
     std::vector<uint8_t> audio = std::vector<uint8_t>(kAudioBufferSize);
@@ -172,7 +170,6 @@ struct SessionContext {
     char address[kAddressSize] = {};      // connect
     char encrypt[kEncryptSize] = {};      // connect, then cache (QRN_NET_SetEncrypt)
     char user[kUserSize] = {};            // connect
-    uint8_t handover = 0;                 // connect
     int command_port = kDefaultCommandPort;  // connect
     // The stream sockets (LAN). socket_mutex guards listen_socket,
     // data_socket and the send fields below; data_channel_up is written

@@ -77,8 +77,6 @@ SessionContext *create_context()
 
 void reset_stream_assembly(StreamAssembly &a)
 {
-    a.partial_read = 0;
-    a.header_held = 0;
     reset_frame(a.video);
     reset_frame(a.picture);
     a.audio_fill = a.serial_fill = 0;

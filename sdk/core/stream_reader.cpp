@@ -61,10 +61,9 @@ void drop_assembly(StreamAssembly &a, uint8_t type)
 }
 
 // Reads a payload past, so the stream stays in step; -1 once it is read.
-int skip_payload(StreamAssembly &a, const StreamHeader &header, StreamSocketReader &reader)
+int skip_payload(const StreamHeader &header, StreamSocketReader &reader)
 {
     const int result = reader.skip(header.length);
-    a.header_held = 0;
     return result == QRN_OK ? QRN_ERR_FAILED : result;
 }
 
@@ -73,14 +72,14 @@ int append_block_fragment(StreamAssembly &a, const StreamHeader &header, StreamS
 {
     BlockBuffer to;
     if (!block_buffer_for(a, header.type, &to))
-        return skip_payload(a, header, reader);  // an unknown type
+        return skip_payload(header, reader);  // an unknown type
     if (header.fragment_index == 0) {
         *to.fill = 0;  // a first fragment starts a new block, whatever came before
         a.blocks_discarding &= ~block_bit(header.type);
     }
     if ((a.blocks_discarding & block_bit(header.type)) || header.length > to.capacity - *to.fill) {
         drop_assembly(a, header.type);  // more than its buffer holds, or part of a dropped block
-        return skip_payload(a, header, reader);
+        return skip_payload(header, reader);
     }
     if (header.type == STREAM_PARAM_CHANGE)
         qrn_trace("param change packlen:%d\n", static_cast<int>(header.length));
@@ -167,11 +166,10 @@ int read_stream_packet(SessionContext *session, uint8_t *type_out)
     if (header.token != session->token)
         return QRN_ERR_OTHER_SESSION;
 
-    a.header_held = 1;
     if (header.fragment_count == 0 || header.fragment_index >= header.fragment_count) {
         // Part of no frame: whatever it would have joined is lost.
         drop_assembly(a, header.type);
-        return skip_payload(a, header, reader);
+        return skip_payload(header, reader);
     }
     if (header.type == STREAM_VIDEO || header.type == STREAM_PICTURE) {
         result = append_frame_fragment(header.type == STREAM_VIDEO ? a.video : a.picture, header, reader,
@@ -181,7 +179,6 @@ int read_stream_packet(SessionContext *session, uint8_t *type_out)
     }
     if (result != QRN_OK)
         return result;
-    a.header_held = 0;
     if (header.fragment_index + 1 < header.fragment_count)
         return kMoreFragments;
     *type_out = header.type;

@@ -44,20 +44,23 @@ int fill_audio_params(SessionContext *session)
     return QRN_OK;
 }
 
-SessionContext *filled_audio_session(int handle, const void *out, int *result)
+// Reads the cached format; an unknown handle is reported before a NULL out,
+// and a NULL out asks the device nothing.
+template <typename Read>
+int read_audio_params(int handle, const void *out, Read read)
 {
-    return filled_session(handle, out, QRN_ERR_NULL_POINTER, fill_audio_params, result);
+    const auto fill = [out](SessionContext *session) {
+        return out ? fill_audio_params(session) : QRN_ERR_NULL_POINTER;
+    };
+    return read_filled(handle, fill, read);
 }
 
 int get_audio_word(int handle, int *out, AudioWord word)
 {
-    int result = QRN_OK;
-    SessionContext *session = filled_audio_session(handle, out, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    *out = static_cast<int>(session->audio_params[word]);
-    return QRN_OK;
+    return read_audio_params(handle, out, [out, word](const SessionContext &session) {
+        *out = static_cast<int>(session.audio_params[word]);
+        return QRN_OK;
+    });
 }
 
 }  // namespace
@@ -81,15 +84,12 @@ int QRN_NET_Audio_GetADBits(int handle, int *out)
 
 int QRN_NET_Audio_GetParam(int handle, AudioParam *out)
 {
-    int result = QRN_OK;
-    SessionContext *session = filled_audio_session(handle, out, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    out->sample_frequency = session->audio_params[kSampleFrequency];
-    out->channels = session->audio_params[kChannels];
-    out->bits = session->audio_params[kBits];
-    return QRN_OK;
+    return read_audio_params(handle, out, [out](const SessionContext &session) {
+        out->sample_frequency = session.audio_params[kSampleFrequency];
+        out->channels = session.audio_params[kChannels];
+        out->bits = session.audio_params[kBits];
+        return QRN_OK;
+    });
 }
 
 // The device's audio format is fixed: nothing is sent.

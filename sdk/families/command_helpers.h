@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "byte_order.h"
 #include "qrn_net.h"
@@ -31,23 +32,34 @@ inline int query_into(int handle, uint16_t code, void *out, int capacity)
     return command_query(session, code, out, &length);
 }
 
-// The session of a handle once its cached parameter block is filled (fill
-// asks the device the first time); NULL and *result say why not: an unknown
-// handle, a NULL out (null_result) or the fill's failure.
-template <typename Fill>
-SessionContext *filled_session(int handle, const void *out, int null_result, Fill fill, int *result)
+// Runs fill unless the cache is valid already. fill_lock (taken before the
+// command lock) lets one caller ask the module while the others wait; the
+// flag is read again after the wait, as that caller may have filled it.
+template <typename Valid, typename Fill>
+int fill_once(quarn_mutex *fill_lock, Valid valid, Fill fill)
+{
+    if (valid())
+        return QRN_OK;
+    SessionLock lock(fill_lock);
+    if (valid())
+        return QRN_OK;
+    return fill();
+}
+
+// Runs read on the session under cache_mutex once fill has filled the
+// cache it reads (fill asks the device the first time) and returns read's
+// result; otherwise QRN_ERR_INVALID_HANDLE or the fill's failure.
+template <typename Fill, typename Read>
+int read_filled(int handle, Fill fill, Read read)
 {
     SessionContext *session = session_lookup(handle);
-    if (!session) {
-        *result = QRN_ERR_INVALID_HANDLE;
-        return nullptr;
-    }
-    if (!out) {
-        *result = null_result;
-        return nullptr;
-    }
-    *result = fill(session);
-    return *result == QRN_OK ? session : nullptr;
+    if (!session)
+        return QRN_ERR_INVALID_HANDLE;
+    const int result = fill(session);
+    if (result != QRN_OK)
+        return result;
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    return read(*session);
 }
 
 inline int send_to(int handle, uint16_t code, const void *payload, int length)
@@ -67,4 +79,19 @@ inline int send_word_to(int handle, uint16_t code, uint32_t value)
 {
     SessionContext *session = session_lookup(handle);
     return session ? send_word(session, code, value) : QRN_ERR_INVALID_HANDLE;
+}
+
+// Sends one word; only once the device accepted it does update run on the
+// session (taking the locks it needs), so a refused setting changes nothing.
+template <typename Update>
+int send_word_then(int handle, uint16_t code, uint32_t value, Update update)
+{
+    SessionContext *session = session_lookup(handle);
+    if (!session)
+        return QRN_ERR_INVALID_HANDLE;
+    const int result = send_word(session, code, value);
+    if (result != QRN_OK)
+        return result;
+    update(*session);
+    return QRN_OK;
 }

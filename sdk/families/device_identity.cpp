@@ -63,18 +63,6 @@ int fill_device_info(SessionContext *session)
     return QRN_OK;
 }
 
-// The session of a handle whose information cache is filled; *result says why not.
-SessionContext *filled_device_session(int handle, int *result)
-{
-    SessionContext *session = session_lookup(handle);
-    if (!session) {
-        *result = QRN_ERR_INVALID_HANDLE;
-        return nullptr;
-    }
-    *result = fill_device_info(session);
-    return *result == QRN_OK ? session : nullptr;
-}
-
 // A login answer fills the field with whatever the device sent, terminated
 // or not: the copy always ends within the 20 bytes.
 void copy_alias(char *out, const uint8_t *field)
@@ -98,61 +86,47 @@ int QRN_NET_GetMac(int handle, uint8_t *out)
 {
     if (!out)
         return QRN_ERR_NULL_POINTER;
-    int result = QRN_OK;
-    SessionContext *session = filled_device_session(handle, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    std::memcpy(out, session->device_info.mac, sizeof session->device_info.mac);
-    return QRN_OK;
+    return read_filled(handle, fill_device_info, [out](const SessionContext &session) {
+        std::memcpy(out, session.device_info.mac, sizeof session.device_info.mac);
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_Device_GetId(int handle, int *id)
 {
     if (!id)
         return QRN_ERR_FAILED;
-    int result = QRN_OK;
-    SessionContext *session = filled_device_session(handle, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    *id = static_cast<int>(get_u32le(session->device_info.record + kIdOffset));
-    return QRN_OK;
+    return read_filled(handle, fill_device_info, [id](const SessionContext &session) {
+        *id = static_cast<int>(get_u32le(session.device_info.record + kIdOffset));
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_Device_GetAlias(int handle, char *alias)
 {
     if (!alias)
         return QRN_ERR_NULL_POINTER;
-    int result = QRN_OK;
-    SessionContext *session = filled_device_session(handle, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    copy_alias(alias, session->device_info.record + kAliasOffset);
-    return QRN_OK;
+    return read_filled(handle, fill_device_info, [alias](const SessionContext &session) {
+        copy_alias(alias, session.device_info.record + kAliasOffset);
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_GetDeviceInfo(int handle, DeviceInfo *out)
 {
     if (!out)
         return QRN_ERR_NULL_POINTER;
-    int result = QRN_OK;
-    SessionContext *session = filled_device_session(handle, &result);
-    if (!session)
-        return result;
-    DeviceInfo info{};
-    {
-        std::lock_guard<std::mutex> guard(session->cache_mutex);
-        info.id = get_u32le(session->device_info.record + kIdOffset);
-        copy_alias(info.alias, session->device_info.record + kAliasOffset);
-    }
-    // The address is the session's own, and a login answer does not carry it.
-    static_assert(sizeof info.address == sizeof session->address, "address fields match");
-    std::memcpy(info.address, session->address, sizeof info.address);
-    info.address[sizeof info.address - 1] = '\0';
-    *out = info;
-    return QRN_OK;
+    return read_filled(handle, fill_device_info, [out](const SessionContext &session) {
+        DeviceInfo info{};
+        info.id = get_u32le(session.device_info.record + kIdOffset);
+        copy_alias(info.alias, session.device_info.record + kAliasOffset);
+        // The address is the session's own, and a login answer does not carry it.
+        static_assert(sizeof info.address == sizeof session.address, "address fields match");
+        std::memcpy(info.address, session.address, sizeof info.address);
+        info.address[sizeof info.address - 1] = '\0';
+        *out = info;
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_Device_SetId(int handle, uint32_t id)

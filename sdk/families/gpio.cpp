@@ -50,13 +50,8 @@ int query_table(SessionContext *session, uint8_t *table)
     return QRN_OK;
 }
 
-int fill_gpio_cache(SessionContext *session)
+int ask_pin_table(SessionContext *session)
 {
-    if (gpio_valid(session))
-        return QRN_OK;
-    SessionLock gpio_lock(session->gpio_lock);  // serialises the fills; before the command lock
-    if (gpio_valid(session))  // another caller filled it while we waited
-        return QRN_OK;
     uint8_t table[kGpioBlockSize] = {};
     const int result = query_table(session, table);
     if (result != QRN_OK)
@@ -65,6 +60,12 @@ int fill_gpio_cache(SessionContext *session)
     std::memcpy(session->gpio_block, table, sizeof table);
     session->gpio_valid = 1;
     return QRN_OK;
+}
+
+int fill_gpio_cache(SessionContext *session)
+{
+    return fill_once(session->gpio_lock, [session] { return gpio_valid(session); },
+                     [session] { return ask_pin_table(session); });
 }
 
 SessionContext *filled_session(int handle, int *result)
@@ -92,6 +93,19 @@ void put_signed_word(uint8_t *out, uint8_t byte)
     put_u32le(out, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))));
 }
 
+// Sends a pin change in the form the device's generation speaks; once the
+// device accepted it, the cached table holds the change at offset.
+int send_and_cache(SessionContext *session, uint16_t code, const void *payload, int length, int offset,
+                   const uint8_t *change, int change_length)
+{
+    const int result = command_send(session, code, payload, length);
+    if (result != QRN_OK)
+        return result;
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    std::memcpy(session->gpio_block + offset, change, static_cast<size_t>(change_length));
+    return QRN_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -100,28 +114,22 @@ int QRN_NET_Gpio_GetAll(int handle, GpioTable *out)
 {
     if (!out)
         return QRN_ERR_FAILED;
-    int result = QRN_OK;
-    SessionContext *session = filled_session(handle, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    std::memcpy(out, session->gpio_block, kGpioBlockSize);
-    return QRN_OK;
+    return read_filled(handle, fill_gpio_cache, [out](const SessionContext &session) {
+        std::memcpy(out, session.gpio_block, kGpioBlockSize);
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_Gpio_GetStatus(int handle, int pin, GpioEntry *out)
 {
     if (!out)
         return QRN_ERR_FAILED;
-    int result = QRN_OK;
-    SessionContext *session = filled_session(handle, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    if (!pin_in_table(pin, session->gpio_block[0]))
-        return QRN_ERR_FAILED;
-    std::memcpy(out, session->gpio_block + 1 + pin * kEntrySize, kEntrySize);
-    return QRN_OK;
+    return read_filled(handle, fill_gpio_cache, [pin, out](const SessionContext &session) {
+        if (!pin_in_table(pin, session.gpio_block[0]))
+            return QRN_ERR_FAILED;
+        std::memcpy(out, session.gpio_block + 1 + pin * kEntrySize, kEntrySize);
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_Gpio_SetStatus(int handle, GpioEntry entry)
@@ -132,25 +140,16 @@ int QRN_NET_Gpio_SetStatus(int handle, GpioEntry entry)
         return result;
     if (!pin_in_table(entry.pin, cached_count(session)))
         return QRN_ERR_FAILED;
-    if (old_generation(session)) {
-        if (entry.mode == kModeOldDevicesRefuse)
-            return QRN_ERR_FAILED;
-        uint8_t payload[8];
-        put_signed_word(payload, entry.pin);
-        put_signed_word(payload + 4, entry.level);
-        result = command_send(session, kSetPin, payload, sizeof payload);
-    } else {
-        const uint8_t payload[kEntrySize] = {entry.pin, entry.mode, entry.level};
-        result = command_send(session, kSetPin, payload, sizeof payload);
-    }
-    if (result != QRN_OK)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    uint8_t *cached = session->gpio_block + 1 + entry.pin * kEntrySize;
-    cached[0] = entry.pin;
-    cached[1] = entry.mode;
-    cached[2] = entry.level;
-    return QRN_OK;
+    const uint8_t fields[kEntrySize] = {entry.pin, entry.mode, entry.level};
+    const int offset = 1 + entry.pin * kEntrySize;
+    if (!old_generation(session))
+        return send_and_cache(session, kSetPin, fields, sizeof fields, offset, fields, sizeof fields);
+    if (entry.mode == kModeOldDevicesRefuse)
+        return QRN_ERR_FAILED;
+    uint8_t words[8];
+    put_signed_word(words, entry.pin);
+    put_signed_word(words + 4, entry.level);
+    return send_and_cache(session, kSetPin, words, sizeof words, offset, fields, sizeof fields);
 }
 
 int QRN_NET_Gpio_SetAll(int handle, GpioTable table)
@@ -164,19 +163,12 @@ int QRN_NET_Gpio_SetAll(int handle, GpioTable table)
         return QRN_ERR_FAILED;
     uint8_t block[kGpioBlockSize];
     std::memcpy(block, &table, sizeof block);
-    if (old_generation(session)) {
-        uint8_t levels[kOldGenerationPins * 4];
-        for (int pin = 0; pin < kOldGenerationPins; ++pin)
-            put_signed_word(levels + 4 * pin, table.entries[pin].level);
-        result = command_send(session, kSetAllPins, levels, sizeof levels);
-    } else {
-        result = command_send(session, kSetAllPins, block, sizeof block);
-    }
-    if (result != QRN_OK)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    std::memcpy(session->gpio_block, block, sizeof block);
-    return QRN_OK;
+    if (!old_generation(session))
+        return send_and_cache(session, kSetAllPins, block, sizeof block, 0, block, sizeof block);
+    uint8_t levels[kOldGenerationPins * 4];
+    for (int pin = 0; pin < kOldGenerationPins; ++pin)
+        put_signed_word(levels + 4 * pin, table.entries[pin].level);
+    return send_and_cache(session, kSetAllPins, levels, sizeof levels, 0, block, sizeof block);
 }
 
 }  // extern "C"

@@ -51,36 +51,31 @@ int fill_serial_params(SessionContext *session)
     return result;
 }
 
-SessionContext *filled_serial_session(int handle, const void *out, int *result)
+// Reads the cached line settings; an unknown handle is reported before a
+// NULL out, and a NULL out asks the device nothing.
+template <typename Read>
+int read_serial_params(int handle, const void *out, Read read)
 {
-    return filled_session(handle, out, QRN_ERR_FAILED, fill_serial_params, result);
+    const auto fill = [out](SessionContext *session) {
+        return out ? fill_serial_params(session) : QRN_ERR_FAILED;
+    };
+    return read_filled(handle, fill, read);
 }
 
 int get_serial_word(int handle, int *out, SerialWord word)
 {
-    int result = QRN_OK;
-    SessionContext *session = filled_serial_session(handle, out, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    *out = static_cast<int>(session->serial_params[word]);
-    return QRN_OK;
+    return read_serial_params(handle, out, [out, word](const SessionContext &session) {
+        *out = static_cast<int>(session.serial_params[word]);
+        return QRN_OK;
+    });
 }
 
-// The cache follows only a setting the device accepted.
 int set_serial_word(int handle, uint16_t code, uint32_t value, SerialWord word)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    uint8_t payload[4];
-    put_u32le(payload, value);
-    const int result = command_send(session, code, payload, sizeof payload);
-    if (result != QRN_OK)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    session->serial_params[word] = value;
-    return QRN_OK;
+    return send_word_then(handle, code, value, [value, word](SessionContext &session) {
+        std::lock_guard<std::mutex> guard(session.cache_mutex);
+        session.serial_params[word] = value;
+    });
 }
 
 int get_counter(int handle, int *out, uint32_t value_of(const SessionContext &))
@@ -132,18 +127,15 @@ int QRN_NET_Serial_GetTimeout(int handle, int *out)
 
 int QRN_NET_Serial_GetParam(int handle, SerialParam *out)
 {
-    int result = QRN_OK;
-    SessionContext *session = filled_serial_session(handle, out, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    const uint32_t *words = session->serial_params;
-    out->speed = words[kSpeed];
-    out->data_bits = words[kDataBits];
-    out->stop_bits = words[kStopBits];
-    out->parity = words[kParity];
-    out->timeout = words[kTimeout];
-    return QRN_OK;
+    return read_serial_params(handle, out, [out](const SessionContext &session) {
+        const uint32_t *words = session.serial_params;
+        out->speed = words[kSpeed];
+        out->data_bits = words[kDataBits];
+        out->stop_bits = words[kStopBits];
+        out->parity = words[kParity];
+        out->timeout = words[kTimeout];
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_Serial_SetSpeed(int handle, uint32_t value)

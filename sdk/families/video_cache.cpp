@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "command_helpers.h"
 #include "h264_quality.h"
 #include "qrn_net.h"
 #include "wire_protocol.h"
@@ -26,30 +27,22 @@ bool h264_cache_valid(SessionContext *session)
     return session->h264_cache.valid != 0;
 }
 
-// Asks for one u32; an answer of another length is not a word.
-int query_word(SessionContext *session, uint16_t code, uint32_t *value)
+// Asks for one H.264 value, a u32, and hands it to keep with the cache,
+// under cache_mutex.
+template <typename Keep>
+int query_h264_value(SessionContext *session, uint16_t code, Keep keep)
 {
-    uint8_t answer[4] = {};
-    int length = sizeof answer;
-    const int result = command_query(session, code, answer, &length);
+    uint8_t answer[4];
+    const int result = query_fixed(session, code, answer, sizeof answer);
     if (result != QRN_OK)
         return result;
-    if (length != sizeof answer)
-        return QRN_ERR_MALFORMED;
-    *value = get_u32le(answer);
+    std::lock_guard<std::mutex> guard(session->cache_mutex);
+    keep(session->h264_cache, get_u32le(answer));
     return QRN_OK;
 }
 
-}  // namespace
-
-int fill_video_cache(SessionContext *session)
+int ask_video_info(SessionContext *session)
 {
-    if (video_cache_valid(session))
-        return QRN_OK;
-    SessionLock video_lock(session->video_lock);  // serialises the fills; before the command lock
-    if (video_cache_valid(session))  // another caller filled it while we waited
-        return QRN_OK;
-
     // One byte of room past the block, so a longer answer is seen as such.
     uint8_t block[kVideoInfoSize + 1];
     int length = 0;
@@ -76,37 +69,34 @@ int fill_video_cache(SessionContext *session)
     return QRN_OK;
 }
 
+int ask_h264_values(SessionContext *session)
+{
+    // Each value is kept as soon as it arrives; only the flag waits for all three.
+    int result = query_h264_value(session, kGetH264Qp, [](H264Cache &cache, uint32_t qp) {
+        cache.qp_quality = h264_quality_from_qp(qp);
+    });
+    if (result == QRN_OK)
+        result = query_h264_value(session, kGetH264KeyInterval, [](H264Cache &cache, uint32_t interval) {
+            cache.key_interval = static_cast<int>(interval);
+        });
+    if (result == QRN_OK)
+        result = query_h264_value(session, kGetH264Stream, [](H264Cache &cache, uint32_t value) {
+            cache.stream_value = static_cast<int>(value);
+            cache.valid = 1;
+        });
+    return result;
+}
+
+}  // namespace
+
+int fill_video_cache(SessionContext *session)
+{
+    return fill_once(session->video_lock, [session] { return video_cache_valid(session); },
+                     [session] { return ask_video_info(session); });
+}
+
 int fill_h264_cache(SessionContext *session)
 {
-    if (h264_cache_valid(session))
-        return QRN_OK;
-    SessionLock video_lock(session->video_lock);
-    if (h264_cache_valid(session))
-        return QRN_OK;
-
-    // Each value is kept as soon as it arrives; only the flag waits for all three.
-    uint32_t qp = 0;
-    int result = query_word(session, kGetH264Qp, &qp);
-    if (result != QRN_OK)
-        return result;
-    {
-        std::lock_guard<std::mutex> guard(session->cache_mutex);
-        session->h264_cache.qp_quality = h264_quality_from_qp(qp);
-    }
-    uint32_t key_interval = 0;
-    result = query_word(session, kGetH264KeyInterval, &key_interval);
-    if (result != QRN_OK)
-        return result;
-    {
-        std::lock_guard<std::mutex> guard(session->cache_mutex);
-        session->h264_cache.key_interval = static_cast<int>(key_interval);
-    }
-    uint32_t stream_value = 0;
-    result = query_word(session, kGetH264Stream, &stream_value);
-    if (result != QRN_OK)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    session->h264_cache.stream_value = static_cast<int>(stream_value);
-    session->h264_cache.valid = 1;
-    return QRN_OK;
+    return fill_once(session->video_lock, [session] { return h264_cache_valid(session); },
+                     [session] { return ask_h264_values(session); });
 }

@@ -49,59 +49,36 @@ constexpr uint32_t kMaxJpegQuality = 90;
 // cache follows only their notices.
 constexpr double kFirstSelfReportingVersion = 4.0;
 
-// The session of a handle whose video cache is filled; *result says why not.
-SessionContext *filled_video_session(int handle, int *result)
-{
-    SessionContext *session = session_lookup(handle);
-    if (!session) {
-        *result = QRN_ERR_INVALID_HANDLE;
-        return nullptr;
-    }
-    *result = fill_video_cache(session);
-    return *result == QRN_OK ? session : nullptr;
-}
-
 int get_video_word(int handle, int *out, uint32_t VideoCache::*field)
 {
     if (!out)
         return QRN_ERR_NULL_POINTER;
-    int result = QRN_OK;
-    SessionContext *session = filled_video_session(handle, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    *out = static_cast<int>(session->video_cache.*field);
-    return QRN_OK;
+    return read_filled(handle, fill_video_cache, [out, field](const SessionContext &session) {
+        *out = static_cast<int>(session.video_cache.*field);
+        return QRN_OK;
+    });
 }
 
 int get_h264_value(int handle, int *out, int H264Cache::*field)
 {
     if (!out)
         return QRN_ERR_NULL_POINTER;
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = fill_h264_cache(session);
-    if (result != QRN_OK)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    *out = session->h264_cache.*field;
-    return QRN_OK;
+    return read_filled(handle, fill_h264_cache, [out, field](const SessionContext &session) {
+        *out = session.h264_cache.*field;
+        return QRN_OK;
+    });
 }
 
 // Sets one H.264 value on the device and, for devices that do not report it
 // back themselves, in the cache.
 int set_h264_value(int handle, uint16_t code, uint32_t sent, int cached, int H264Cache::*field)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, code, sent);
-    if (result != QRN_OK || session->protocol_version_decimal >= kFirstSelfReportingVersion)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    session->h264_cache.*field = cached;
-    return QRN_OK;
+    return send_word_then(handle, code, sent, [cached, field](SessionContext &session) {
+        if (session.protocol_version_decimal >= kFirstSelfReportingVersion)
+            return;
+        std::lock_guard<std::mutex> guard(session.cache_mutex);
+        session.h264_cache.*field = cached;
+    });
 }
 
 // Sends one video setting; once the device accepted it the cache follows.
@@ -110,17 +87,12 @@ int set_h264_value(int handle, uint16_t code, uint32_t sent, int cached, int H26
 template <typename Update>
 int set_video_word(int handle, uint16_t code, uint32_t value, bool drops_queued_frames, Update update)
 {
-    SessionContext *session = session_lookup(handle);
-    if (!session)
-        return QRN_ERR_INVALID_HANDLE;
-    const int result = send_word(session, code, value);
-    if (result != QRN_OK)
-        return result;
-    if (drops_queued_frames)
-        quarn_queue_clean(session->queues.video);
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    update(session->video_cache);
-    return QRN_OK;
+    return send_word_then(handle, code, value, [drops_queued_frames, &update](SessionContext &session) {
+        if (drops_queued_frames)
+            quarn_queue_clean(session.queues.video);
+        std::lock_guard<std::mutex> guard(session.cache_mutex);
+        update(session.video_cache);
+    });
 }
 
 uint8_t *cached_control(VideoCache &cache, uint32_t index) { return cache.controls + index * kControlSize; }
@@ -169,28 +141,22 @@ int QRN_NET_Video_GetAbility(int handle, void *out)
 {
     if (!out)
         return QRN_ERR_NULL_POINTER;
-    int result = QRN_OK;
-    SessionContext *session = filled_video_session(handle, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    std::memcpy(out, session->video_cache.ability, kAbilitySize);
-    return QRN_OK;
+    return read_filled(handle, fill_video_cache, [out](const SessionContext &session) {
+        std::memcpy(out, session.video_cache.ability, kAbilitySize);
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_Video_GetVideoCtrl(int handle, uint32_t index, VideoCtrlEntry *out)
 {
     if (!out)
         return QRN_ERR_NULL_POINTER;
-    int result = QRN_OK;
-    SessionContext *session = filled_video_session(handle, &result);
-    if (!session)
-        return result;
-    if (index >= kControlCount)
-        return QRN_ERR_NULL_POINTER;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    decode_control(cached_control(session->video_cache, index), out);
-    return QRN_OK;
+    return read_filled(handle, fill_video_cache, [index, out](SessionContext &session) {
+        if (index >= kControlCount)
+            return QRN_ERR_NULL_POINTER;
+        decode_control(cached_control(session.video_cache, index), out);
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_Video_GetFormat(int handle, int *out) { return get_video_word(handle, out, &VideoCache::format); }
@@ -201,14 +167,11 @@ int QRN_NET_Video_GetParam(int handle, VideoParam *out)
 {
     if (!out)
         return QRN_ERR_NULL_POINTER;
-    int result = QRN_OK;
-    SessionContext *session = filled_video_session(handle, &result);
-    if (!session)
-        return result;
-    std::lock_guard<std::mutex> guard(session->cache_mutex);
-    const VideoCache &cache = session->video_cache;
-    *out = VideoParam{cache.format, cache.resolution, cache.fps, cache.max_fps};
-    return QRN_OK;
+    return read_filled(handle, fill_video_cache, [out](const SessionContext &session) {
+        const VideoCache &cache = session.video_cache;
+        *out = VideoParam{cache.format, cache.resolution, cache.fps, cache.max_fps};
+        return QRN_OK;
+    });
 }
 
 int QRN_NET_Video_GetH264KeyInter(int handle, int *out)

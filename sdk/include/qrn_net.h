@@ -53,6 +53,9 @@ extern "C" {
  */
 QRN_API int QRN_NET_GetLibraryVersion(void);
 
+/* The enums and records below keep their member comments aligned as tables. */
+/* clang-format off */
+
 /* ---- result codes ------------------------------------------------------ */
 
 /**
@@ -250,6 +253,8 @@ typedef struct ScanDeviceInformation {
     ScanDeviceInfo info;
     uint8_t reserved[64];
 } ScanDeviceInformation;
+
+/* clang-format on */
 
 /** Records in the discovery table; a reader's buffer holds this many. */
 #define QRN_SCAN_MAX_DEVICES 50
@@ -559,9 +564,18 @@ QRN_API int QRN_NET_Audio_RequestData(int handle, void **block);
 /** Frees a block from QRN_NET_Audio_RequestData; QRN_ERR_FAILED for NULL. */
 QRN_API int QRN_NET_Audio_ReleaseData(int handle, void *block);
 /**
- * Sends length bytes of audio to the module as one stream packet.
- * QRN_ERR_NULL_POINTER for NULL data or a negative length, QRN_ERR_FAILED
- * while the audio is not running or the stream connection is down.
+ * Sends length bytes of audio to the module as one stream packet. Returns
+ * 0 once the whole packet went out, or:
+ *   QRN_ERR_INVALID_HANDLE  unknown handle;
+ *   QRN_ERR_NULL_POINTER    NULL data or a negative length;
+ *   QRN_ERR_FAILED          the audio is not running, the stream connection
+ *                           is down, or the send failed;
+ *   QRN_ERR_TIMEOUT         the module did not take the packet within the
+ *                           stream time-out (4 s);
+ *   QRN_ERR_IO              a send stopped part-way through a packet earlier
+ *                           on this stream connection: the module would read
+ *                           the next bytes out of step, so nothing more is
+ *                           sent until it connects again.
  */
 QRN_API int QRN_NET_Audio_SendData(int handle, const void *data, int length);
 
@@ -603,8 +617,16 @@ QRN_API int QRN_NET_Serial_Begin(int handle);
 QRN_API int QRN_NET_Serial_End(int handle);
 /**
  * Sends length bytes to the port as one stream packet; on 0 the sent total
- * grows by length. QRN_ERR_NULL_POINTER for NULL data or a negative length,
- * QRN_ERR_FAILED while the port is closed or the stream connection is down.
+ * grows by length. Returns 0 once the whole packet went out, or:
+ *   QRN_ERR_INVALID_HANDLE  unknown handle;
+ *   QRN_ERR_NULL_POINTER    NULL data or a negative length;
+ *   QRN_ERR_FAILED          the port is closed, the stream connection is
+ *                           down, or the send failed;
+ *   QRN_ERR_TIMEOUT         the module did not take the packet within the
+ *                           stream time-out (4 s);
+ *   QRN_ERR_IO              a send stopped part-way through a packet earlier
+ *                           on this stream connection, as for
+ *                           QRN_NET_Audio_SendData.
  */
 QRN_API int QRN_NET_Serial_SendData(int handle, const void *data, int length);
 /**

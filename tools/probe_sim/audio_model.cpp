@@ -22,11 +22,9 @@ bool AudioModel::handles(uint16_t code)
 
 AudioAnswer AudioModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
 {
+    if (!payload.empty())
+        return status_answer<AudioAnswer>(wire::kStatusBadArgument);
     AudioAnswer a;
-    if (!payload.empty()) {
-        a.status = wire::kStatusBadArgument;
-        return a;
-    }
     switch (code) {
     case wire::kGetAudioParams:
         a.payload.resize(12);
@@ -41,8 +39,7 @@ AudioAnswer AudioModel::answer(uint16_t code, const std::vector<uint8_t> &payloa
         a.event = AudioEvent::End;
         break;
     default:
-        a.status = wire::kStatusUnsupported;
-        break;
+        return status_answer<AudioAnswer>(wire::kStatusUnsupported);
     }
     return a;
 }

@@ -3,6 +3,7 @@
 #include "probe_wire.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace probesim {
 
@@ -75,11 +76,9 @@ bool DeviceSystemModel::handles(uint16_t code)
 
 SystemAnswer DeviceSystemModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
 {
+    if (takes_nothing(code) && !payload.empty())
+        return status_answer<SystemAnswer>(wire::kStatusBadArgument);
     SystemAnswer a;
-    if (takes_nothing(code) && !payload.empty()) {
-        a.status = wire::kStatusBadArgument;
-        return a;
-    }
     bool accepted = true;
     switch (code) {
     case wire::kGetMac:
@@ -146,12 +145,9 @@ SystemAnswer DeviceSystemModel::answer(uint16_t code, const std::vector<uint8_t>
         break;
     }
     default:
-        a.status = wire::kStatusUnsupported;
-        return a;
+        return status_answer<SystemAnswer>(wire::kStatusUnsupported);
     }
-    if (!accepted)
-        a.status = wire::kStatusBadArgument;
-    return a;
+    return refused_unless(accepted, std::move(a));
 }
 
 std::array<uint8_t, kDeviceInfoSize> DeviceSystemModel::info_record() const

@@ -13,12 +13,14 @@ extern "C" {
 
 namespace probesim {
 
+// clang-format off
 #define PROBESIM_LIBAV_FUNCTIONS(X)                                                                      \
     X(avcodec_find_encoder) X(avcodec_find_decoder) X(avcodec_alloc_context3) X(avcodec_free_context) \
     X(avcodec_open2) X(avcodec_send_frame) X(avcodec_receive_packet) X(avcodec_send_packet)           \
     X(avcodec_receive_frame) X(av_packet_alloc) X(av_packet_free) X(av_packet_unref) X(av_frame_alloc) \
     X(av_frame_free) X(av_frame_get_buffer) X(av_frame_make_writable) X(av_opt_set) X(av_opt_set_int) \
     X(av_log_set_level)
+// clang-format on
 
 // The functions the simulator and its tests use, typed as the headers declare them.
 struct LibAv {

@@ -31,12 +31,10 @@ bool SerialModel::handles(uint16_t code)
 
 ModelAnswer SerialModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
 {
-    ModelAnswer a;
     const size_t expected = is_setter(code) ? 4 : 0;
-    if (payload.size() != expected) {
-        a.status = wire::kStatusBadArgument;
-        return a;
-    }
+    if (payload.size() != expected)
+        return status_answer<ModelAnswer>(wire::kStatusBadArgument);
+    ModelAnswer a;
     switch (code) {
     case wire::kGetSerialParams:
         a.payload = line_words();

@@ -165,11 +165,9 @@ bool VideoModel::handles(uint16_t code)
 
 VideoAnswer VideoModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
 {
+    if (payload.size() != expected_length(code))
+        return status_answer<VideoAnswer>(wire::kStatusBadArgument);
     VideoAnswer a;
-    if (payload.size() != expected_length(code)) {
-        a.status = wire::kStatusBadArgument;
-        return a;
-    }
     const uint32_t value = payload.size() == 4 ? wire::get_u32(payload.data()) : 0;
     bool accepted = true;
     switch (code) {
@@ -277,30 +275,25 @@ VideoAnswer VideoModel::answer(uint16_t code, const std::vector<uint8_t> &payloa
         std::copy(payload.begin(), payload.end(), xu_block_.begin());
         break;
     default:
-        a.status = wire::kStatusUnsupported;
-        return a;
+        return status_answer<VideoAnswer>(wire::kStatusUnsupported);
     }
-    if (!accepted)
-        a.status = wire::kStatusBadArgument;
-    return a;
+    return refused_unless(accepted, std::move(a));
 }
 
 VideoAnswer VideoModel::set_control(const std::vector<uint8_t> &payload)
 {
-    VideoAnswer a;
     const uint32_t index = wire::get_u32(payload.data());
     const uint8_t *entry = payload.data() + 4;
     const int32_t value = static_cast<int32_t>(wire::get_u32(entry + 8));
     if (index >= kVideoControlCount || !controls_[index].present || value < controls_[index].minimum ||
-        value > controls_[index].maximum) {
-        a.status = wire::kStatusBadArgument;
-        return a;
-    }
+        value > controls_[index].maximum)
+        return status_answer<VideoAnswer>(wire::kStatusBadArgument);
     controls_[index].current = value;
     controls_[index].mode = wire::get_u32(entry + 28);
     std::vector<uint8_t> data = u32_bytes(index);
     const auto stored = control_bytes(index);
     data.insert(data.end(), stored.begin(), stored.end());
+    VideoAnswer a;
     a.notices.push_back({2, std::move(data)});
     return a;
 }

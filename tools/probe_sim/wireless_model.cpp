@@ -3,6 +3,7 @@
 #include "probe_wire.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace probesim {
 
@@ -84,11 +85,9 @@ bool WirelessModel::handles(uint16_t code)
 // others for when it returns to them.
 ModelAnswer WirelessModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
 {
+    if (takes_nothing(code) && !payload.empty())
+        return status_answer<ModelAnswer>(wire::kStatusBadArgument);
     ModelAnswer a;
-    if (takes_nothing(code) && !payload.empty()) {
-        a.status = wire::kStatusBadArgument;
-        return a;
-    }
     const bool word = payload.size() == 4;
     const uint32_t value = word ? wire::get_u32(payload.data()) : 0;
     bool accepted = true;
@@ -141,12 +140,9 @@ ModelAnswer WirelessModel::answer(uint16_t code, const std::vector<uint8_t> &pay
         a.payload = u32_bytes(settings_.net_type);
         break;
     default:
-        a.status = wire::kStatusUnsupported;
-        return a;
+        return status_answer<ModelAnswer>(wire::kStatusUnsupported);
     }
-    if (!accepted)
-        a.status = wire::kStatusBadArgument;
-    return a;
+    return refused_unless(accepted, std::move(a));
 }
 
 }  // namespace probesim
