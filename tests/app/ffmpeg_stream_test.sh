@@ -8,7 +8,7 @@ set -euo pipefail
 reader=$1
 mode=$2
 address=$3
-port=18080
+port=1880  # below the range the SDK binds its data ports in
 command -v ffmpeg >/dev/null || { echo "ffmpeg not installed"; exit 77; }
 
 work=$(mktemp -d)

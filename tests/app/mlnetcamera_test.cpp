@@ -16,7 +16,9 @@ using KelvoWifi::MlNetCamera;
 
 namespace {
 
-constexpr uint16_t kPort = 18080;
+// Below 2048: the SDK binds its data ports at random from 2048 up on every
+// interface, and one of those may be open while a module here starts.
+constexpr uint16_t kPort = 1880;
 
 class Forwarder : public QObject
 {
