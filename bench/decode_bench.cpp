@@ -98,8 +98,8 @@ std::string write_stream(const std::string &path, const Frames &frames)
 Timing ffmpeg(const std::string &format, const std::string &path, size_t frames)
 {
     Timing best;
-    const std::string command = "ffmpeg -nostdin -hide_banner -benchmark -threads 1 -f " + format + " -i " +
-                                path + " -f rawvideo -pix_fmt rgb24 -y /dev/null 2>&1";
+    const std::string command = "ffmpeg -nostdin -hide_banner -benchmark -threads 1 -f " + format + " -i " + path +
+                                " -f rawvideo -pix_fmt rgb24 -y /dev/null 2>&1";
     for (int pass = 0; pass < kPasses; ++pass) {
         std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
         if (!pipe)

@@ -68,8 +68,7 @@ public:
             int flags = 0;
             const int polled = QRN_NET_Poll(handle_, &flags, 5000);
             if (polled == QRN_ERR_CLOSED || polled == QRN_ERR_TIMEOUT) {
-                std::fprintf(stderr, "stream stopped after %zu frames: %s\n", result.frames,
-                             QRN_NET_StrError(polled));
+                std::fprintf(stderr, "stream stopped after %zu frames: %s\n", result.frames, QRN_NET_StrError(polled));
                 std::exit(1);
             }
             FrameElement *element = nullptr;
@@ -141,7 +140,6 @@ void report(const char *name, const Result &r)
                 r.mb_per_s());
 }
 
-
 double median_fps(std::vector<Result> results)
 {
     std::sort(results.begin(), results.end(), [](const Result &a, const Result &b) { return a.fps() < b.fps(); });
@@ -191,8 +189,8 @@ int main(int argc, char **argv)
     const auto &memory = sdk.memory;
     if (memory.size() >= 2) {
         const auto [low, high] = std::minmax_element(memory.begin() + 1, memory.end());
-        std::printf("resident memory: %ld KiB after 1000 SDK frames, %ld .. %ld KiB from 2000 to %zu\n",
-                    memory.front(), *low, *high, memory.size() * 1000);
+        std::printf("resident memory: %ld KiB after 1000 SDK frames, %ld .. %ld KiB from 2000 to %zu\n", memory.front(),
+                    *low, *high, memory.size() * 1000);
     }
     return 0;
 }

@@ -15,9 +15,9 @@ using probesim::Fault;
 
 namespace {
 
-using probesim::wire::kGetAudioParams;
 using probesim::wire::kAudioBegin;
 using probesim::wire::kAudioEnd;
+using probesim::wire::kGetAudioParams;
 constexpr int kBlockCodes = 160;  // 20 ms at 8 kHz, as the simulated probe frames its audio
 constexpr int kTonePeriod = 8;    // 1 kHz at 8 kHz
 

@@ -247,8 +247,8 @@ Reply Host::exchange(uint16_t code, const std::vector<uint8_t> &payload, uint16_
     std::vector<uint8_t> request(head.begin(), head.end());
     request.insert(request.end(), payload.begin(), payload.end());
     uint8_t answer[wire::kHeaderSize];
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) == 0 && send_all(fd, request) &&
-        await && recv_all(fd, answer, sizeof answer, kReadTimeoutMs)) {
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) == 0 && send_all(fd, request) && await &&
+        recv_all(fd, answer, sizeof answer, kReadTimeoutMs)) {
         const wire::CommandHeader got = wire::decode_command_header(answer);
         reply.code = got.code;
         reply.status = got.status;

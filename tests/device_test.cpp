@@ -18,20 +18,20 @@ using probesim::ReceivedPacket;
 
 namespace {
 
+using probesim::wire::kControlText;
+using probesim::wire::kGetAlias;
+using probesim::wire::kGetId;
 using probesim::wire::kGetMac;
-using probesim::wire::kSetClock;
 using probesim::wire::kGetPins;
-using probesim::wire::kSetPin;
-using probesim::wire::kSetAllPins;
 using probesim::wire::kI2cRead;
 using probesim::wire::kI2cWrite;
-using probesim::wire::kSetId;
-using probesim::wire::kSetAlias;
-using probesim::wire::kGetId;
-using probesim::wire::kGetAlias;
 using probesim::wire::kReboot;
 using probesim::wire::kReset;
-using probesim::wire::kControlText;
+using probesim::wire::kSetAlias;
+using probesim::wire::kSetAllPins;
+using probesim::wire::kSetClock;
+using probesim::wire::kSetId;
+using probesim::wire::kSetPin;
 constexpr int kGpioNotice = 5;
 
 DeviceModel new_generation()
@@ -208,9 +208,15 @@ struct FillFaultCase {
     int (*fill)(int handle, Bytes *out);
 };
 
-void PrintTo(const FillFaultCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const FillFaultCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
-DeviceModel default_device() { return DeviceModel(); }
+DeviceModel default_device()
+{
+    return DeviceModel();
+}
 
 int read_device_info(int handle, Bytes *out)
 {
@@ -251,25 +257,24 @@ TEST_P(FillFaultTest, FailedFillCachesNothingAndTheNextCallAsksAgain)
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FillFaultTest,
-    ::testing::Values(
-        FillFaultCase{"InfoShort", default_device, Fault::LoginNoPayload, Fault::AnswerOneByteShort,
-                      QRN_ERR_MALFORMED, read_device_info},
-        FillFaultCase{"InfoLong", default_device, Fault::LoginNoPayload, Fault::AnswerOneByteLong, QRN_ERR_TOO_LONG,
-                      read_device_info},
-        FillFaultCase{"InfoRefused", default_device, Fault::LoginNoPayload, Fault::NonzeroStatus, QRN_ERR_FAILED,
-                      read_device_info},
-        FillFaultCase{"AliasWithoutNul", default_device, Fault::LoginNoPayload, Fault::AliasWithoutNul,
-                      QRN_ERR_MALFORMED, read_device_info},
-        FillFaultCase{"OldPinsShort", default_device, Fault::None, Fault::AnswerOneByteShort, QRN_ERR_MALFORMED,
-                      read_gpio_table},
-        FillFaultCase{"OldPinsLong", default_device, Fault::None, Fault::AnswerOneByteLong, QRN_ERR_TOO_LONG,
-                      read_gpio_table},
-        FillFaultCase{"NewPinsShort", new_generation, Fault::None, Fault::AnswerOneByteShort, QRN_ERR_MALFORMED,
-                      read_gpio_table},
-        FillFaultCase{"NewPinsLong", new_generation, Fault::None, Fault::AnswerOneByteLong, QRN_ERR_TOO_LONG,
-                      read_gpio_table},
-        FillFaultCase{"PinsRefused", new_generation, Fault::None, Fault::NonzeroStatus, QRN_ERR_FAILED,
-                      read_gpio_table}),
+    ::testing::Values(FillFaultCase{"InfoShort", default_device, Fault::LoginNoPayload, Fault::AnswerOneByteShort,
+                                    QRN_ERR_MALFORMED, read_device_info},
+                      FillFaultCase{"InfoLong", default_device, Fault::LoginNoPayload, Fault::AnswerOneByteLong,
+                                    QRN_ERR_TOO_LONG, read_device_info},
+                      FillFaultCase{"InfoRefused", default_device, Fault::LoginNoPayload, Fault::NonzeroStatus,
+                                    QRN_ERR_FAILED, read_device_info},
+                      FillFaultCase{"AliasWithoutNul", default_device, Fault::LoginNoPayload, Fault::AliasWithoutNul,
+                                    QRN_ERR_MALFORMED, read_device_info},
+                      FillFaultCase{"OldPinsShort", default_device, Fault::None, Fault::AnswerOneByteShort,
+                                    QRN_ERR_MALFORMED, read_gpio_table},
+                      FillFaultCase{"OldPinsLong", default_device, Fault::None, Fault::AnswerOneByteLong,
+                                    QRN_ERR_TOO_LONG, read_gpio_table},
+                      FillFaultCase{"NewPinsShort", new_generation, Fault::None, Fault::AnswerOneByteShort,
+                                    QRN_ERR_MALFORMED, read_gpio_table},
+                      FillFaultCase{"NewPinsLong", new_generation, Fault::None, Fault::AnswerOneByteLong,
+                                    QRN_ERR_TOO_LONG, read_gpio_table},
+                      FillFaultCase{"PinsRefused", new_generation, Fault::None, Fault::NonzeroStatus, QRN_ERR_FAILED,
+                                    read_gpio_table}),
     [](const ::testing::TestParamInfo<FillFaultCase> &info) { return std::string(info.param.name); });
 
 // ---- identity setters ----------------------------------------------------------------
@@ -325,11 +330,11 @@ TEST(DeviceRestart, RebootIsNotAwaitedAndDropsTheStream)
 {
     ProbeSession probe;
     ASSERT_EQ(probe.connected, 0);
-    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 1; },
-                                       std::chrono::seconds(3)));
+    ASSERT_TRUE(
+        probe.sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 1; }, std::chrono::seconds(3)));
     ASSERT_EQ(QRN_NET_Device_Reboot(probe.handle), 0);
-    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.reboots + s.resets >= 1; },
-                                       std::chrono::seconds(3)));
+    ASSERT_TRUE(
+        probe.sim().wait_until([&](const auto &s) { return s.reboots + s.resets >= 1; }, std::chrono::seconds(3)));
     EXPECT_TRUE(wait_until_closed(probe.handle));
     const auto packets = probe.sent();
     ASSERT_EQ(packets.size(), 1u);
@@ -344,15 +349,15 @@ TEST(DeviceRestart, ResetDropsTheStreamAndRestoresTheDefaults)
     const DeviceModel model;
     ProbeSession probe(model);
     ASSERT_EQ(probe.connected, 0);
-    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 1; },
-                                       std::chrono::seconds(3)));
+    ASSERT_TRUE(
+        probe.sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 1; }, std::chrono::seconds(3)));
     ASSERT_EQ(QRN_NET_Device_SetAlias(probe.handle, "cam"), 0);
     ASSERT_EQ(QRN_NET_Wireless_SetApChn(probe.handle, 11), 0);
     ASSERT_EQ(QRN_NET_Gpio_SetStatus(probe.handle, GpioEntry{0, 0, 0x7F}), 0);
 
     ASSERT_EQ(QRN_NET_Device_Reset(probe.handle), 0);
-    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.reboots + s.resets >= 1; },
-                                       std::chrono::seconds(3)));
+    ASSERT_TRUE(
+        probe.sim().wait_until([&](const auto &s) { return s.reboots + s.resets >= 1; }, std::chrono::seconds(3)));
     EXPECT_TRUE(wait_until_closed(probe.handle));
     EXPECT_EQ(probe.sent().back().code, kReset);
     EXPECT_EQ(probe.sim().state().resets, 1u);
@@ -570,8 +575,8 @@ TEST(GpioCache, TheProbesNoticeReachesEverySession)
     ASSERT_EQ(probe.connected, 0);
     int other = 0;
     ASSERT_EQ(QRN_NET_ConnectDevice(&other, probe.running.address.c_str(), nullptr), 0);
-    ASSERT_TRUE(probe.sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 2; },
-                                       std::chrono::seconds(3)));
+    ASSERT_TRUE(
+        probe.sim().wait_until([&](const auto &s) { return s.stream_connections_made >= 2; }, std::chrono::seconds(3)));
     GpioTable table{};
     ASSERT_EQ(QRN_NET_Gpio_GetAll(other, &table), 0);
     ASSERT_EQ(table.entries[0].level, 0);

@@ -246,8 +246,9 @@ private:
             if (poll(&descriptor, 1, 5) > 0) {
                 uint8_t request[64];
                 socklen_t length = sizeof asker;
-                asked = recvfrom(socket_, request, sizeof request, 0, reinterpret_cast<sockaddr *>(&asker),
-                                 &length) > 0 || asked;
+                asked =
+                    recvfrom(socket_, request, sizeof request, 0, reinterpret_cast<sockaddr *>(&asker), &length) > 0 ||
+                    asked;
             }
             if (asked &&
                 sendto(socket_, reply, sizeof reply, 0, reinterpret_cast<sockaddr *>(&asker), sizeof asker) > 0)

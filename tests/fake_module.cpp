@@ -32,7 +32,10 @@ void put_u32(uint8_t *p, uint32_t v)
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-uint32_t get_u32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+uint32_t get_u32(const uint8_t *p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
 
 sockaddr_in ipv4(const std::string &address, uint16_t port)
 {
@@ -166,7 +169,8 @@ bool FakeModule::connect_back(int receive_buffer)
 
 bool FakeModule::send_stream(const std::vector<uint8_t> &bytes)
 {
-    return stream_ >= 0 && send(stream_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return stream_ >= 0 &&
+           send(stream_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
 void FakeModule::close_stream()

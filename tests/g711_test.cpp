@@ -71,7 +71,10 @@ uint8_t g711_ulaw_positive_code(int magnitude)
     return static_cast<uint8_t>(~(segment << 4 | step));
 }
 
-uint8_t negative(uint8_t positive_code) { return static_cast<uint8_t>(positive_code & 0x7F); }
+uint8_t negative(uint8_t positive_code)
+{
+    return static_cast<uint8_t>(positive_code & 0x7F);
+}
 
 // ---- what the SDK promises on top of G.711 ----
 
@@ -387,8 +390,8 @@ TEST(G711Examples, KnownCodesAndSamples)
         int sample;
     };
     const Decoding decodings[] = {
-        {&kAlaw, 0xD5, 8},      {&kAlaw, 0x55, -8},     {&kAlaw, 0xAA, 32256}, {&kAlaw, 0x2A, -32256},
-        {&kUlaw, 0x00, -32124}, {&kUlaw, 0x80, 32124},  {&kUlaw, 0xFF, 2},     {&kUlaw, 0x7F, -2},
+        {&kAlaw, 0xD5, 8},      {&kAlaw, 0x55, -8},    {&kAlaw, 0xAA, 32256}, {&kAlaw, 0x2A, -32256},
+        {&kUlaw, 0x00, -32124}, {&kUlaw, 0x80, 32124}, {&kUlaw, 0xFF, 2},     {&kUlaw, 0x7F, -2},
         {&kUlaw, 0xFE, 8},      {&kUlaw, 0x7E, -8},
     };
     for (const Decoding &d : decodings) {
@@ -403,10 +406,10 @@ TEST(G711Examples, KnownCodesAndSamples)
         uint8_t code;
     };
     const Encoding encodings[] = {
-        {&kAlaw, 0, 0xD5},      {&kAlaw, -1, 0x55},     {&kAlaw, 15, 0xD5},    {&kAlaw, 16, 0xD4},
-        {&kAlaw, -16, 0x54},    {&kAlaw, 32767, 0xAA},  {&kAlaw, -32767, 0x2A}, {&kAlaw, -32768, 0x2A},
-        {&kUlaw, 0, 0xFF},      {&kUlaw, 3, 0xFF},      {&kUlaw, -3, 0x7F},    {&kUlaw, 4, 0xFE},
-        {&kUlaw, -4, 0x7E},     {&kUlaw, 32767, 0x80},  {&kUlaw, -32767, 0x00}, {&kUlaw, -32768, 0x00},
+        {&kAlaw, 0, 0xD5},   {&kAlaw, -1, 0x55},    {&kAlaw, 15, 0xD5},     {&kAlaw, 16, 0xD4},
+        {&kAlaw, -16, 0x54}, {&kAlaw, 32767, 0xAA}, {&kAlaw, -32767, 0x2A}, {&kAlaw, -32768, 0x2A},
+        {&kUlaw, 0, 0xFF},   {&kUlaw, 3, 0xFF},     {&kUlaw, -3, 0x7F},     {&kUlaw, 4, 0xFE},
+        {&kUlaw, -4, 0x7E},  {&kUlaw, 32767, 0x80}, {&kUlaw, -32767, 0x00}, {&kUlaw, -32768, 0x00},
     };
     for (const Encoding &e : encodings) {
         uint8_t code = 0;

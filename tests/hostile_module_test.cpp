@@ -49,8 +49,8 @@ struct FakeSession {
 
 std::vector<uint8_t> video_frame(uint32_t sequence, const std::vector<uint8_t> &data)
 {
-    std::vector<uint8_t> payload = u32_words({0, 2, (320u << 16) | 240u, sequence, 0, 0,
-                                              static_cast<uint32_t>(data.size())});
+    std::vector<uint8_t> payload =
+        u32_words({0, 2, (320u << 16) | 240u, sequence, 0, 0, static_cast<uint32_t>(data.size())});
     payload.insert(payload.end(), data.begin(), data.end());
     return payload;
 }
@@ -141,8 +141,7 @@ TEST(HostileModule, StrangerOnTheDataPortIsTurnedAway)
     ASSERT_TRUE(eventually([&] { return stream_channel_up(s.session); }));
     const std::vector<uint8_t> data(500, 0x5A);
     ASSERT_TRUE(s.module->send_stream(FakeModule::stream_packet(kStreamVideo, 1, 0, video_frame(1, data))));
-    ASSERT_TRUE(
-        s.module->send_stream(FakeModule::stream_packet(kStreamParamChange, 1, 0, u32_words({160, 1}))));
+    ASSERT_TRUE(s.module->send_stream(FakeModule::stream_packet(kStreamParamChange, 1, 0, u32_words({160, 1}))));
     int flags = 0;
     ASSERT_TRUE(eventually([&] { return QRN_NET_Poll(s.handle, &flags, 100) == QRN_OK && (flags & POLL_PARAM); }))
         << "the session is still up and the module's stream flows";

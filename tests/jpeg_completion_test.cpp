@@ -58,7 +58,8 @@ Bytes decode(const uint8_t *data, size_t size)
     jpeg_start_decompress(&decompress);
     Bytes pixels(static_cast<size_t>(decompress.output_width) * decompress.output_height * 3);
     while (decompress.output_scanline < decompress.output_height) {
-        JSAMPROW pointer = pixels.data() + static_cast<size_t>(decompress.output_scanline) * decompress.output_width * 3;
+        JSAMPROW pointer =
+            pixels.data() + static_cast<size_t>(decompress.output_scanline) * decompress.output_width * 3;
         jpeg_read_scanlines(&decompress, &pointer, 1);
     }
     jpeg_finish_decompress(&decompress);
@@ -127,7 +128,10 @@ TEST_F(Completion, FrameWithoutTablesDecodesToTheOriginalPixels)
     EXPECT_EQ(decode(element->data, element->header.length), decode(original.data(), original.size()));
 }
 
-Bytes filler(size_t size) { return Bytes(size, 0x11); }
+Bytes filler(size_t size)
+{
+    return Bytes(size, 0x11);
+}
 
 Bytes concat(std::initializer_list<Bytes> parts)
 {

@@ -29,7 +29,10 @@ struct LoginCase {
     int expected_version;  // when connected
 };
 
-void PrintTo(const LoginCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const LoginCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class LoginAnswerTest : public ::testing::TestWithParam<LoginCase> {};
 
@@ -50,15 +53,14 @@ TEST_P(LoginAnswerTest, AnswerDecidesResultAndVersion)
     EXPECT_TRUE(disconnect_and_wait(handle));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, LoginAnswerTest,
-    ::testing::Values(LoginCase{"Full", Fault::None, 0, 0x00010203},
-                      LoginCase{"NoPayload", Fault::LoginNoPayload, 0, 0x200},
-                      LoginCase{"ShortPayload", Fault::LoginShortPayload, 0, 0x00010203},
-                      LoginCase{"Refused", Fault::RefuseLogin, QRN_ERR_LOGIN_REFUSED, 0},
-                      LoginCase{"WrongMagic", Fault::WrongMagic, QRN_ERR_IO, 0},
-                      LoginCase{"WrongCode", Fault::WrongCode, QRN_ERR_IO, 0}),
-    [](const ::testing::TestParamInfo<LoginCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Answers, LoginAnswerTest,
+                         ::testing::Values(LoginCase{"Full", Fault::None, 0, 0x00010203},
+                                           LoginCase{"NoPayload", Fault::LoginNoPayload, 0, 0x200},
+                                           LoginCase{"ShortPayload", Fault::LoginShortPayload, 0, 0x00010203},
+                                           LoginCase{"Refused", Fault::RefuseLogin, QRN_ERR_LOGIN_REFUSED, 0},
+                                           LoginCase{"WrongMagic", Fault::WrongMagic, QRN_ERR_IO, 0},
+                                           LoginCase{"WrongCode", Fault::WrongCode, QRN_ERR_IO, 0}),
+                         [](const ::testing::TestParamInfo<LoginCase> &info) { return std::string(info.param.name); });
 
 TEST(Login, RefusedAccessStringFreesTheSlot)
 {

@@ -17,8 +17,8 @@ using probesim::Fault;
 namespace {
 
 using probesim::wire::kGetSerialParams;
-using probesim::wire::kSerialOpen;
 using probesim::wire::kSerialClose;
+using probesim::wire::kSerialOpen;
 constexpr int kParamChangeSerial = 4;
 
 std::vector<uint8_t> bytes_of(const std::string &text)
@@ -82,7 +82,7 @@ TEST_F(SerialTest, LineSettingsAreAskedOnceAndServedFromTheCache)
         int expected;
     };
     const Getter getters[] = {
-        {QRN_NET_Serial_GetSpeed, 115200}, {QRN_NET_Serial_GetDataBit, 8}, {QRN_NET_Serial_GetStopBit, 1},
+        {QRN_NET_Serial_GetSpeed, 115200}, {QRN_NET_Serial_GetDataBit, 8},   {QRN_NET_Serial_GetStopBit, 1},
         {QRN_NET_Serial_GetParity, 0},     {QRN_NET_Serial_GetTimeout, 100},
     };
     for (const Getter &g : getters) {
@@ -131,8 +131,8 @@ TEST_F(SerialTest, RefusedFillLeavesTheCacheEmptySoTheNextGetterAsksAgain)
 TEST_F(SerialTest, NullOutputsAreRefusedAfterTheHandle)
 {
     int (*const word_getters[])(int, int *) = {
-        QRN_NET_Serial_GetSpeed,      QRN_NET_Serial_GetDataBit,    QRN_NET_Serial_GetStopBit,
-        QRN_NET_Serial_GetParity,     QRN_NET_Serial_GetTimeout,    QRN_NET_Serial_GetRxTotalNum,
+        QRN_NET_Serial_GetSpeed,      QRN_NET_Serial_GetDataBit,        QRN_NET_Serial_GetStopBit,
+        QRN_NET_Serial_GetParity,     QRN_NET_Serial_GetTimeout,        QRN_NET_Serial_GetRxTotalNum,
         QRN_NET_Serial_GetTxTotalNum, QRN_NET_Serial_GetCurRxCacheSize,
     };
     const int invalid = kHandleBase + kSlotCount;

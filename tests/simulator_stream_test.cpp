@@ -90,7 +90,8 @@ Picture decode_jpeg(const std::vector<uint8_t> &data)
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_GRAYSCALE;
     jpeg_start_decompress(&info);
-    JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, info.output_width, 1);
+    JSAMPARRAY row =
+        (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, info.output_width, 1);
     double sum = 0;
     while (info.output_scanline < info.output_height) {
         jpeg_read_scanlines(&info, row, 1);
@@ -405,7 +406,10 @@ struct StreamFaultCase {
     std::function<void(Host &)> check;
 };
 
-void PrintTo(const StreamFaultCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const StreamFaultCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class SimulatorStreamFaults : public SimulatorStream, public ::testing::WithParamInterface<StreamFaultCase> {};
 
@@ -473,60 +477,60 @@ void reconnect(Host &host)
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, SimulatorStreamFaults,
-    ::testing::Values(
-        StreamFaultCase{"WrongMagic", Fault::StreamWrongMagic,
-                        [](Host &host) {
-                            std::optional<Packet> p = first_odd_packet(host);
-                            ASSERT_TRUE(p);
-                            EXPECT_EQ(std::string(p->magic, p->magic + 3), "QRX");
-                            EXPECT_EQ(p->index, 0);
-                            reconnect(host);
-                        }},
-        StreamFaultCase{"WrongToken", Fault::StreamWrongToken,
-                        [](Host &host) {
-                            std::optional<Packet> p = first_odd_packet(host);
-                            ASSERT_TRUE(p);
-                            EXPECT_EQ(p->token, host.token + 1);
-                            EXPECT_EQ(p->index, 0);
-                            reconnect(host);
-                        }},
-        StreamFaultCase{"LengthMismatch", Fault::StreamLengthMismatch,
-                        [](Host &host) {
-                            std::optional<Packet> p = first_odd_packet(host);
-                            ASSERT_TRUE(p);
-                            EXPECT_EQ(get_u32(&p->payload[24]), p->payload.size() - kFrameHeaderSize + 1);
-                        }},
-        StreamFaultCase{"OversizedPayload", Fault::StreamOversizedPayload,
-                        [](Host &host) {
-                            std::optional<Packet> p = first_odd_packet(host);
-                            ASSERT_TRUE(p);
-                            EXPECT_EQ(p->type, kVideo);
-                            EXPECT_EQ(p->count, 1);
-                            EXPECT_EQ(p->index, 0);
-                            EXPECT_EQ(p->payload.size(), kHostFrameBuffer + 64);
-                            EXPECT_TRUE(std::all_of(p->payload.begin(), p->payload.end(),
-                                                    [](uint8_t b) { return b == 0; }));
-                            expect_frame_follows(host);
-                        }},
-        StreamFaultCase{"UnknownType", Fault::StreamUnknownType,
-                        [](Host &host) {
-                            std::optional<Packet> p = first_odd_packet(host);
-                            ASSERT_TRUE(p);
-                            EXPECT_EQ(p->type, 7);
-                            EXPECT_EQ(p->payload.size(), 100u);
-                            expect_frame_follows(host);
-                        }},
-        StreamFaultCase{"DropMidFrame", Fault::StreamDropMidFrame,
-                        [](Host &host) {
-                            // Whole frames, then one first fragment, then the end.
-                            std::optional<Packet> last;
-                            while (std::optional<Packet> p = host.stream->next())
-                                last = std::move(p);
-                            ASSERT_TRUE(last);
-                            EXPECT_EQ(last->index, 0);
-                            EXPECT_GT(last->count, 1);
-                            EXPECT_FALSE(host.accept_stream(1s)) << "no reconnect after the device dropped it";
-                        }}),
+    ::testing::Values(StreamFaultCase{"WrongMagic", Fault::StreamWrongMagic,
+                                      [](Host &host) {
+                                          std::optional<Packet> p = first_odd_packet(host);
+                                          ASSERT_TRUE(p);
+                                          EXPECT_EQ(std::string(p->magic, p->magic + 3), "QRX");
+                                          EXPECT_EQ(p->index, 0);
+                                          reconnect(host);
+                                      }},
+                      StreamFaultCase{"WrongToken", Fault::StreamWrongToken,
+                                      [](Host &host) {
+                                          std::optional<Packet> p = first_odd_packet(host);
+                                          ASSERT_TRUE(p);
+                                          EXPECT_EQ(p->token, host.token + 1);
+                                          EXPECT_EQ(p->index, 0);
+                                          reconnect(host);
+                                      }},
+                      StreamFaultCase{"LengthMismatch", Fault::StreamLengthMismatch,
+                                      [](Host &host) {
+                                          std::optional<Packet> p = first_odd_packet(host);
+                                          ASSERT_TRUE(p);
+                                          EXPECT_EQ(get_u32(&p->payload[24]), p->payload.size() - kFrameHeaderSize + 1);
+                                      }},
+                      StreamFaultCase{"OversizedPayload", Fault::StreamOversizedPayload,
+                                      [](Host &host) {
+                                          std::optional<Packet> p = first_odd_packet(host);
+                                          ASSERT_TRUE(p);
+                                          EXPECT_EQ(p->type, kVideo);
+                                          EXPECT_EQ(p->count, 1);
+                                          EXPECT_EQ(p->index, 0);
+                                          EXPECT_EQ(p->payload.size(), kHostFrameBuffer + 64);
+                                          EXPECT_TRUE(std::all_of(p->payload.begin(), p->payload.end(),
+                                                                  [](uint8_t b) { return b == 0; }));
+                                          expect_frame_follows(host);
+                                      }},
+                      StreamFaultCase{"UnknownType", Fault::StreamUnknownType,
+                                      [](Host &host) {
+                                          std::optional<Packet> p = first_odd_packet(host);
+                                          ASSERT_TRUE(p);
+                                          EXPECT_EQ(p->type, 7);
+                                          EXPECT_EQ(p->payload.size(), 100u);
+                                          expect_frame_follows(host);
+                                      }},
+                      StreamFaultCase{"DropMidFrame", Fault::StreamDropMidFrame,
+                                      [](Host &host) {
+                                          // Whole frames, then one first fragment, then the end.
+                                          std::optional<Packet> last;
+                                          while (std::optional<Packet> p = host.stream->next())
+                                              last = std::move(p);
+                                          ASSERT_TRUE(last);
+                                          EXPECT_EQ(last->index, 0);
+                                          EXPECT_GT(last->count, 1);
+                                          EXPECT_FALSE(host.accept_stream(1s))
+                                              << "no reconnect after the device dropped it";
+                                      }}),
     [](const ::testing::TestParamInfo<StreamFaultCase> &info) { return std::string(info.param.name); });
 
 TEST_F(SimulatorStream, VideoInfoBlockDescribesOffersControlsAndSettings)
@@ -567,8 +571,7 @@ TEST_F(SimulatorStream, VideoInfoBlockDescribesOffersControlsAndSettings)
         EXPECT_EQ(c[2], c[5]) << "control " << i << " starts at its default";
     }
     EXPECT_EQ(absent, 1u);
-    EXPECT_EQ(std::vector<uint32_t>(&w[100], &w[106]), (std::vector<uint32_t>{1, 0, 128, 255, 1, 128}))
-        << "brightness";
+    EXPECT_EQ(std::vector<uint32_t>(&w[100], &w[106]), (std::vector<uint32_t>{1, 0, 128, 255, 1, 128})) << "brightness";
     EXPECT_EQ(std::vector<uint32_t>(w.end() - 4, w.end()),
               (std::vector<uint32_t>{kMjpeg, wire::resolution_code(1280, 960), 30, 30}));
 
@@ -584,15 +587,20 @@ TEST_F(SimulatorStream, PayloadsOfTheWrongLengthAreRefused)
         uint16_t code;
         size_t length;
     };
-    const Case cases[] = {
-        {wire::kSetPeerMaxFrame, 4}, {wire::kGetVideoInfo, 0}, {wire::kSetVideoCtrl, 36}, {wire::kSetFormat, 4},
-        {wire::kSetResolution, 4}, {wire::kSetFps, 4}, {wire::kVideoBegin, 0}, {wire::kVideoEnd, 0},
-        {wire::kSnapshot, 0}, {wire::kSetSnapshotResolution, 4}, {wire::kResetVideoCtrl, 0},
-        {wire::kGetKeyInterval, 0}, {wire::kSetKeyInterval, 4}, {wire::kGetQp, 0}, {wire::kSetQp, 4},
-        {wire::kGetStreamValue, 0}, {wire::kSetStreamValue, 4}, {wire::kGetQuality, 0}, {wire::kSetQuality, 4},
-        {wire::kSetSnapshotQuality, 4}, {wire::kSetFpsLimit, 4}, {wire::kForceKeyFrame, 0}, {wire::kSetRotation, 4},
-        {wire::kGetRectYuyv, 0}, {wire::kSetRectYuyv, 16}, {wire::kGetCrop, 0}, {wire::kSetCrop, 16},
-        {wire::kSetXuCtrl, 70}};
+    const Case cases[] = {{wire::kSetPeerMaxFrame, 4}, {wire::kGetVideoInfo, 0},
+                          {wire::kSetVideoCtrl, 36},   {wire::kSetFormat, 4},
+                          {wire::kSetResolution, 4},   {wire::kSetFps, 4},
+                          {wire::kVideoBegin, 0},      {wire::kVideoEnd, 0},
+                          {wire::kSnapshot, 0},        {wire::kSetSnapshotResolution, 4},
+                          {wire::kResetVideoCtrl, 0},  {wire::kGetKeyInterval, 0},
+                          {wire::kSetKeyInterval, 4},  {wire::kGetQp, 0},
+                          {wire::kSetQp, 4},           {wire::kGetStreamValue, 0},
+                          {wire::kSetStreamValue, 4},  {wire::kGetQuality, 0},
+                          {wire::kSetQuality, 4},      {wire::kSetSnapshotQuality, 4},
+                          {wire::kSetFpsLimit, 4},     {wire::kForceKeyFrame, 0},
+                          {wire::kSetRotation, 4},     {wire::kGetRectYuyv, 0},
+                          {wire::kSetRectYuyv, 16},    {wire::kGetCrop, 0},
+                          {wire::kSetCrop, 16},        {wire::kSetXuCtrl, 70}};
     for (const Case &c : cases) {
         for (size_t length : {c.length + 1, c.length > 0 ? c.length - 1 : c.length + 4}) {
             const Reply reply = host->command(c.code, std::vector<uint8_t>(length, 0));
@@ -761,7 +769,8 @@ TEST_F(SimulatorStream, SnapshotPushesOnePictureWithoutVideo)
 TEST_F(SimulatorStream, RawPacketsGoOutAsGiven)
 {
     const std::vector<uint8_t> data{1, 2, 3};
-    const std::vector<uint8_t> payload = ProbeSimulator::frame_payload(kH264, wire::resolution_code(320, 240), 77, true, data);
+    const std::vector<uint8_t> payload =
+        ProbeSimulator::frame_payload(kH264, wire::resolution_code(320, 240), 77, true, data);
     ASSERT_EQ(payload.size(), kFrameHeaderSize + 3);
     EXPECT_EQ(words(std::vector<uint8_t>(payload.begin(), payload.begin() + 28)),
               (std::vector<uint32_t>{0, kH264, wire::resolution_code(320, 240), 77, 1, 0, 3}));

@@ -243,8 +243,7 @@ TEST(SmartConfigBegin, HostWithoutBroadcastAddressWaitsInsteadOfSpinning)
 
     const auto ending = std::chrono::steady_clock::now();
     EXPECT_EQ(QRN_NET_SmartConfig_End(), QRN_OK);
-    EXPECT_LT(std::chrono::steady_clock::now() - ending, std::chrono::milliseconds(500))
-        << "End cuts the wait short";
+    EXPECT_LT(std::chrono::steady_clock::now() - ending, std::chrono::milliseconds(500)) << "End cuts the wait short";
 }
 
 }  // namespace

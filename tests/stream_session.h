@@ -64,8 +64,8 @@ protected:
         // Both ends must hold the stream before data can travel on it: the
         // host once it has accepted, the device once it has seen the connect.
         ASSERT_TRUE(eventually([session] { return stream_channel_up(session); }));
-        ASSERT_TRUE(running.sim->wait_until(
-            [&](const auto &s) { return s.stream_connections_made > streams_before; }, kStreamWait));
+        ASSERT_TRUE(running.sim->wait_until([&](const auto &s) { return s.stream_connections_made > streams_before; },
+                                            kStreamWait));
         // A reused slot keeps what an earlier session left in its queues;
         // leftover serial data would also raise the audio bit of a poll.
         quarn_queue_clean(session->queues.audio);

@@ -15,10 +15,10 @@ using namespace testing_support;
 using probesim::Fault;
 using probesim::ProbeSimulator;
 using probesim::StreamPacket;
+using probesim::wire::kForceKeyFrame;
+using probesim::wire::kSetSnapshotQuality;
 using probesim::wire::kVideoBegin;
 using probesim::wire::kVideoEnd;
-using probesim::wire::kSetSnapshotQuality;
-using probesim::wire::kForceKeyFrame;
 
 namespace {
 
@@ -206,8 +206,8 @@ TEST_F(StreamTest, FramesOfChangingSizeKeepTheirBytes)
         if (sequence % 2)
             EXPECT_EQ(QRN_NET_Video_ReleaseVideoData(handle, frame), 0);
         else
-            EXPECT_EQ(QRN_NET_Video_ReleaseVideoData1(0x1234, reinterpret_cast<FrameElement *>(
-                                                                  reinterpret_cast<uint8_t *>(frame) - 8)),
+            EXPECT_EQ(QRN_NET_Video_ReleaseVideoData1(
+                          0x1234, reinterpret_cast<FrameElement *>(reinterpret_cast<uint8_t *>(frame) - 8)),
                       0)
                 << "a handle that names no session still frees the element";
     }
@@ -482,8 +482,8 @@ TEST_F(StreamTest, FragmentOutsideItsCountDropsItsFrameOrBlock)
         quarn_queue *queue;
     };
     const Type types[] = {
-        {0, POLL_VIDEO, session->queues.video},   {1, POLL_PICTURE, session->queues.picture},
-        {2, POLL_AUDIO, session->queues.audio},   {3, POLL_SERIAL, session->queues.serial},
+        {0, POLL_VIDEO, session->queues.video},       {1, POLL_PICTURE, session->queues.picture},
+        {2, POLL_AUDIO, session->queues.audio},       {3, POLL_SERIAL, session->queues.serial},
         {4, POLL_PARAM, session->queues.paramchange},
     };
     // A whole frame or block of the type; seed tells them apart.
@@ -549,8 +549,7 @@ TEST_F(StreamTest, FragmentOutsideItsCountDropsItsFrameOrBlock)
             packets.push_back(whole(t.code, marker));
             // Something of another queue behind them shows they were all read.
             const bool notice_behind = t.code != 4;
-            packets.push_back(notice_behind ? whole(4, u32_words({160}))
-                                            : whole(1, whole_payload(1, 3)));
+            packets.push_back(notice_behind ? whole(4, u32_words({160})) : whole(1, whole_payload(1, 3)));
             ASSERT_TRUE(running.sim->send_stream_packets(packets));
             const int behind_flag = notice_behind ? POLL_PARAM : POLL_PICTURE;
             ASSERT_TRUE(wait_for(behind_flag) & behind_flag);
@@ -609,8 +608,8 @@ TEST_F(StreamTest, CorruptPacketsAreDiscardedAndTheStreamRecovers)
         const size_t sent = running.sim->state().video_frames_sent;
         ASSERT_TRUE(running.sim->wait_until([&](const auto &s) { return s.video_frames_sent >= sent + 3; }, kWait));
         if (c.reconnects)
-            EXPECT_TRUE(running.sim->wait_until(
-                [&](const auto &s) { return s.stream_connections_made > connections; }, kWait))
+            EXPECT_TRUE(
+                running.sim->wait_until([&](const auto &s) { return s.stream_connections_made > connections; }, kWait))
                 << "the host dropped the corrupt stream so the device connects again";
         else
             EXPECT_EQ(running.sim->state().stream_connections_made, connections);

@@ -13,27 +13,27 @@ using namespace testing_support;
 using probesim::DeviceModel;
 using probesim::Fault;
 using probesim::ReceivedPacket;
-using probesim::wire::kGetVideoInfo;
-using probesim::wire::kSetVideoCtrl;
-using probesim::wire::kSetFormat;
-using probesim::wire::kSetResolution;
-using probesim::wire::kSetFps;
-using probesim::wire::kResetVideoCtrl;
-using probesim::wire::kGetKeyInterval;
-using probesim::wire::kSetKeyInterval;
-using probesim::wire::kGetQp;
-using probesim::wire::kSetQp;
-using probesim::wire::kGetStreamValue;
-using probesim::wire::kSetStreamValue;
-using probesim::wire::kGetQuality;
-using probesim::wire::kSetQuality;
-using probesim::wire::kSetFpsLimit;
 using probesim::wire::kForceKeyFrame;
-using probesim::wire::kSetRotation;
-using probesim::wire::kGetRectYuyv;
-using probesim::wire::kSetRectYuyv;
 using probesim::wire::kGetCrop;
+using probesim::wire::kGetKeyInterval;
+using probesim::wire::kGetQp;
+using probesim::wire::kGetQuality;
+using probesim::wire::kGetRectYuyv;
+using probesim::wire::kGetStreamValue;
+using probesim::wire::kGetVideoInfo;
+using probesim::wire::kResetVideoCtrl;
 using probesim::wire::kSetCrop;
+using probesim::wire::kSetFormat;
+using probesim::wire::kSetFps;
+using probesim::wire::kSetFpsLimit;
+using probesim::wire::kSetKeyInterval;
+using probesim::wire::kSetQp;
+using probesim::wire::kSetQuality;
+using probesim::wire::kSetRectYuyv;
+using probesim::wire::kSetResolution;
+using probesim::wire::kSetRotation;
+using probesim::wire::kSetStreamValue;
+using probesim::wire::kSetVideoCtrl;
 using probesim::wire::kSetXuCtrl;
 
 namespace {
@@ -69,7 +69,10 @@ Bytes slice(const Block &block, int offset, int length)
     return Bytes(block.begin() + offset, block.begin() + offset + length);
 }
 
-const uint8_t *control_in(const Block &block, int index) { return block.data() + kControlsAt + index * kControlBytes; }
+const uint8_t *control_in(const Block &block, int index)
+{
+    return block.data() + kControlsAt + index * kControlBytes;
+}
 
 // The first control the device has (or lacks); -1 when there is none.
 int find_control(const Block &block, bool present)
@@ -187,7 +190,10 @@ struct CachedGetterCase {
     int length;
 };
 
-void PrintTo(const CachedGetterCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const CachedGetterCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class CachedGetterTest : public VideoParamTest, public ::testing::WithParamInterface<CachedGetterCase> {};
 
@@ -222,7 +228,10 @@ struct FillFaultCase {
     int expected;
 };
 
-void PrintTo(const FillFaultCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const FillFaultCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class VideoFillFaultTest : public VideoParamTest, public ::testing::WithParamInterface<FillFaultCase> {};
 
@@ -244,13 +253,14 @@ TEST_P(VideoFillFaultTest, FailedFillCachesNothingAndTheNextGetterAsksAgain)
     EXPECT_EQ(count_sent(kGetVideoInfo), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, VideoFillFaultTest,
-    ::testing::Values(FillFaultCase{"ShortBlock", Fault::VideoInfoShort, QRN_ERR_MALFORMED},
-                      FillFaultCase{"Refused", Fault::NonzeroStatus, QRN_ERR_FAILED},
-                      FillFaultCase{"OtherToken", Fault::WrongToken, QRN_ERR_OTHER_SESSION},
-                      FillFaultCase{"Cut", Fault::CloseMidResponse, QRN_ERR_IO}),
-    [](const ::testing::TestParamInfo<FillFaultCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, VideoFillFaultTest,
+                         ::testing::Values(FillFaultCase{"ShortBlock", Fault::VideoInfoShort, QRN_ERR_MALFORMED},
+                                           FillFaultCase{"Refused", Fault::NonzeroStatus, QRN_ERR_FAILED},
+                                           FillFaultCase{"OtherToken", Fault::WrongToken, QRN_ERR_OTHER_SESSION},
+                                           FillFaultCase{"Cut", Fault::CloseMidResponse, QRN_ERR_IO}),
+                         [](const ::testing::TestParamInfo<FillFaultCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(VideoParamTest, ControlIndexPastTheTableIsRefused)
 {
@@ -356,7 +366,10 @@ struct VersionCase {
     bool setters_write_cache;
 };
 
-void PrintTo(const VersionCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const VersionCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class H264VersionTest : public VideoParamTest, public ::testing::WithParamInterface<VersionCase> {
 protected:
@@ -381,12 +394,11 @@ TEST_P(H264VersionTest, SettersWriteTheCacheOnlyForDevicesBeforeFour)
     EXPECT_EQ(sent().size(), 3u) << "only the three sets went out";
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, H264VersionTest,
-                         ::testing::Values(VersionCase{"V1_2_3", 0x00010203, true},
-                                           VersionCase{"V3_9_9", 0x00030909, true},
-                                           VersionCase{"V4_0_0", 0x00040000, false},
-                                           VersionCase{"V5_1_0", 0x00050100, false}),
-                         [](const ::testing::TestParamInfo<VersionCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Versions, H264VersionTest,
+    ::testing::Values(VersionCase{"V1_2_3", 0x00010203, true}, VersionCase{"V3_9_9", 0x00030909, true},
+                      VersionCase{"V4_0_0", 0x00040000, false}, VersionCase{"V5_1_0", 0x00050100, false}),
+    [](const ::testing::TestParamInfo<VersionCase> &info) { return std::string(info.param.name); });
 
 // ---- picture controls ----------------------------------------------------
 
@@ -538,7 +550,8 @@ TEST_F(VideoParamTest, RefusedSettersLeaveTheCacheAsItWas)
     EXPECT_EQ(QRN_NET_Video_SetFormat(handle, 99), QRN_ERR_FAILED);
     EXPECT_EQ(QRN_NET_Video_SetResolu(handle, 0x7FFF7FFF), QRN_ERR_FAILED);
     EXPECT_EQ(QRN_NET_Video_SetFPS(handle, 0), QRN_ERR_FAILED);
-    EXPECT_EQ(count_sent(kSetVideoCtrl) + count_sent(kSetFormat) + count_sent(kSetResolution) + count_sent(kSetFps), 4u);
+    EXPECT_EQ(count_sent(kSetVideoCtrl) + count_sent(kSetFormat) + count_sent(kSetResolution) + count_sent(kSetFps),
+              4u);
 
     VideoParam param{};
     ASSERT_EQ(QRN_NET_Video_GetParam(handle, &param), 0);
@@ -605,7 +618,10 @@ struct WordSetterCase {
     uint32_t sent;
 };
 
-void PrintTo(const WordSetterCase &c, std::ostream *out) { *out << c.name << "(" << c.argument << ")"; }
+void PrintTo(const WordSetterCase &c, std::ostream *out)
+{
+    *out << c.name << "(" << c.argument << ")";
+}
 
 class WordSetterTest : public VideoParamTest, public ::testing::WithParamInterface<WordSetterCase> {};
 
@@ -618,13 +634,22 @@ TEST_P(WordSetterTest, SendsTheArgumentAfterClamping)
     EXPECT_EQ(packets[0].payload, le32_bytes(GetParam().sent));
 }
 
-int set_qp(int handle, int quality) { return QRN_NET_Video_SetH264QpValue(handle, static_cast<uint32_t>(quality)); }
+int set_qp(int handle, int quality)
+{
+    return QRN_NET_Video_SetH264QpValue(handle, static_cast<uint32_t>(quality));
+}
 int set_key_interval(int handle, int interval)
 {
     return QRN_NET_Video_SetH264KeyInter(handle, static_cast<uint32_t>(interval));
 }
-int set_stream(int handle, int value) { return QRN_NET_Video_SetH264Stream(handle, static_cast<uint32_t>(value)); }
-int set_quality(int handle, int quality) { return QRN_NET_Video_SetQuality(handle, static_cast<uint32_t>(quality)); }
+int set_stream(int handle, int value)
+{
+    return QRN_NET_Video_SetH264Stream(handle, static_cast<uint32_t>(value));
+}
+int set_quality(int handle, int quality)
+{
+    return QRN_NET_Video_SetQuality(handle, static_cast<uint32_t>(quality));
+}
 
 INSTANTIATE_TEST_SUITE_P(H264Qp, WordSetterTest,
                          ::testing::Values(WordSetterCase{"QpValue", set_qp, kSetQp, 0, 40},
@@ -680,7 +705,10 @@ struct BlockSetterCase {
     size_t length;
 };
 
-void PrintTo(const BlockSetterCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const BlockSetterCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class BlockSetterTest : public VideoParamTest, public ::testing::WithParamInterface<BlockSetterCase> {};
 
@@ -701,7 +729,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BlockSetterCase{"RectYuyv", QRN_NET_Video_SetRectYuyv, kSetRectYuyv, 16},
                       BlockSetterCase{"CROP", QRN_NET_Video_SetCROP, kSetCrop, 16},
                       BlockSetterCase{"XuCtrl", QRN_NET_Video_SetXuCtrl, kSetXuCtrl, 70},
-                      BlockSetterCase{"ForceI", [](int handle, const void *) { return QRN_NET_Video_SetForceI(handle); },
+                      BlockSetterCase{"ForceI",
+                                      [](int handle, const void *) { return QRN_NET_Video_SetForceI(handle); },
                                       kForceKeyFrame, 0}),
     [](const ::testing::TestParamInfo<BlockSetterCase> &info) { return std::string(info.param.name); });
 

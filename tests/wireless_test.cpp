@@ -16,13 +16,13 @@ using probesim::WirelessSettings;
 
 namespace {
 
-using probesim::wire::kSetStation;
-using probesim::wire::kSetApClient;
-using probesim::wire::kSetAp;
-using probesim::wire::kRestartNetwork;
-using probesim::wire::kSetApChannel;
 using probesim::wire::kCloseApClient;
+using probesim::wire::kRestartNetwork;
+using probesim::wire::kSetAp;
+using probesim::wire::kSetApChannel;
+using probesim::wire::kSetApClient;
 using probesim::wire::kSetApHidden;
+using probesim::wire::kSetStation;
 
 WirelessConfig config(const char *ssid, const char *passphrase)
 {
@@ -47,7 +47,10 @@ WirelessConfig unterminated_passphrase()
     return c;
 }
 
-std::string text_of(const char (&field)[40]) { return std::string(field, strnlen(field, sizeof field)); }
+std::string text_of(const char (&field)[40])
+{
+    return std::string(field, strnlen(field, sizeof field));
+}
 
 // ---- argument checks ----------------------------------------------------------
 
@@ -151,18 +154,22 @@ const SetterCase kSetters[] = {
      [](const WirelessSettings &s) { return s.ap_hidden == 1; }},
     {"ApTwoCharName", [](int h) { return QRN_NET_Wireless_SetApInfo(h, &kApWithShortName); }, kSetAp,
      bytes_of(kApWithShortName), [](const WirelessSettings &s) { return s.ap.ssid == "ab"; }},
-    {"Apcli", [](int h) { return QRN_NET_Wireless_SetApcliInfo(h, &kClientLink); }, kSetApClient,
-     bytes_of(kClientLink),
+    {"Apcli", [](int h) { return QRN_NET_Wireless_SetApcliInfo(h, &kClientLink); }, kSetApClient, bytes_of(kClientLink),
      [](const WirelessSettings &s) {
          return s.ap_client.ssid == "upstream" && s.ap_client.passphrase == "passphrase1" &&
                 s.net_type == probesim::kNetTypeApClient;
      }},
-    {"Sta", [](int h) { return QRN_NET_Wireless_SetStaInfo(h, &kHomeNetwork); }, kSetStation,
-     bytes_of(kHomeNetwork),
+    {"Sta", [](int h) { return QRN_NET_Wireless_SetStaInfo(h, &kHomeNetwork); }, kSetStation, bytes_of(kHomeNetwork),
      [](const WirelessSettings &s) { return s.station.ssid == "home" && s.net_type == probesim::kNetTypeStation; }},
-    {"CloseApcli", [](int h) { return QRN_NET_Wireless_CloseApcli(h); }, kCloseApClient, {},
+    {"CloseApcli",
+     [](int h) { return QRN_NET_Wireless_CloseApcli(h); },
+     kCloseApClient,
+     {},
      [](const WirelessSettings &s) { return s.net_type == probesim::kNetTypeAp; }},
-    {"NetReboot", [](int h) { return QRN_NET_Wireless_NetReboot(h); }, kRestartNetwork, {},
+    {"NetReboot",
+     [](int h) { return QRN_NET_Wireless_NetReboot(h); },
+     kRestartNetwork,
+     {},
      [](const WirelessSettings &) { return true; }},
 };
 

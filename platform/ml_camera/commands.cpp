@@ -121,8 +121,8 @@ int ML_SendSetSSID(const char *address, const char *ssid)
     return exchange(address, "POST", "/ssid", std::string(ssid, length), answer);
 }
 
-int ML_SendSetCameraParams(const char *address, int brightness, int contrast, int exposure, int gain,
-                           const void *extra, int extra_size)
+int ML_SendSetCameraParams(const char *address, int brightness, int contrast, int exposure, int gain, const void *extra,
+                           int extra_size)
 {
     if (extra_size < 0 || extra_size > ML_CAMERA_PARAMS_EXTRA_MAX || (extra == nullptr && extra_size != 0))
         return ML_ERR_ARGUMENT;
@@ -155,8 +155,8 @@ int ML_SendGetCameraParams(const char *address, unsigned char *block)
         if (at == std::string::npos)
             return ML_ERR_ANSWER;
         const size_t end = answer.body.find('\n', at);
-        const std::string text = answer.body.substr(at + key.size(), end == std::string::npos ? std::string::npos
-                                                                                             : end - at - key.size());
+        const std::string text =
+            answer.body.substr(at + key.size(), end == std::string::npos ? std::string::npos : end - at - key.size());
         const char *begin = text.c_str();
         char *stop = nullptr;
         errno = 0;

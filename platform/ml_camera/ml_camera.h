@@ -94,8 +94,8 @@ int ML_SendSetSSID(const char *address, const char *ssid);
  * gain, plus extra_size bytes of model-specific data at extra (NULL with
  * extra_size 0 for none, at most ML_CAMERA_PARAMS_EXTRA_MAX). Returns ML_OK,
  * ML_ERR_ARGUMENT for a bad extra block, or a failure code. */
-int ML_SendSetCameraParams(const char *address, int brightness, int contrast, int exposure, int gain,
-                           const void *extra, int extra_size);
+int ML_SendSetCameraParams(const char *address, int brightness, int contrast, int exposure, int gain, const void *extra,
+                           int extra_size);
 
 /* Reads the camera parameters into block (ML_CAMERA_PARAMS_BLOCK_SIZE
  * bytes). On entry block[0] says how many values the caller wants (at most

@@ -81,8 +81,7 @@ std::string MultipartParser::boundary_from_content_type(const std::string &conte
 }
 
 MultipartParser::MultipartParser(std::string boundary, size_t max_part_size, PartHandler on_part)
-    : delimiter_(boundary.empty() ? std::string() : "--" + boundary),
-      max_part_size_(max_part_size),
+    : delimiter_(boundary.empty() ? std::string() : "--" + boundary), max_part_size_(max_part_size),
       on_part_(std::move(on_part))
 {
 }
@@ -304,8 +303,8 @@ bool MultipartParser::read_body()
     // Otherwise the part ends at the first delimiter that starts a line.
     size_t p = searched_ > length + 2 ? searched_ - length - 2 : 0;
     for (;;) {
-        const auto it = std::search(buffer_.begin() + static_cast<std::ptrdiff_t>(p), buffer_.end(),
-                                    delimiter_.begin(), delimiter_.end());
+        const auto it = std::search(buffer_.begin() + static_cast<std::ptrdiff_t>(p), buffer_.end(), delimiter_.begin(),
+                                    delimiter_.end());
         if (it == buffer_.end())
             break;
         p = static_cast<size_t>(it - buffer_.begin());

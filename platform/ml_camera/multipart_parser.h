@@ -55,8 +55,8 @@ private:
     std::vector<uint8_t> buffer_;  // unparsed bytes; bounded, see feed()
     size_t searched_ = 0;          // bytes of buffer_ already searched for a delimiter
     long long content_length_ = -1;
-    bool refusing_ = false;        // the current part is over the limit: skipping it
-    bool line_start_ = true;       // buffer_[0] begins a line of the stream
+    bool refusing_ = false;   // the current part is over the limit: skipping it
+    bool line_start_ = true;  // buffer_[0] begins a line of the stream
     size_t parts_refused_ = 0;
     size_t bytes_skipped_ = 0;
 };

@@ -38,8 +38,8 @@ int wait_ready(int socket, short events, int timeout_ms)
     pollfd descriptor{socket, events, 0};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         const int result = poll(&descriptor, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (result >= 0)
             return result;
@@ -141,8 +141,7 @@ int quarn_tcp_send_timeout(int socket, const void *data, int length, int timeout
     int sent = 0;
     int result = length;
     while (sent < length) {
-        const ssize_t got =
-            send(socket, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t got = send(socket, bytes + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (got >= 0) {
             sent += static_cast<int>(got);
             continue;
@@ -153,7 +152,8 @@ int quarn_tcp_send_timeout(int socket, const void *data, int length, int timeout
             result = -1;
             break;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         const int ready = left.count() > 0 ? wait_ready(socket, POLLOUT, static_cast<int>(left.count())) : 0;
         if (ready <= 0) {
             result = ready == 0 ? QUARN_TIMEOUT : -1;

@@ -59,12 +59,27 @@ int quarn_thread_run_detached(quarn_thread_entry entry, void *argument)
     return 0;
 }
 
-quarn_mutex *quarn_mutex_create(int /*flag*/) { return new (std::nothrow) quarn_mutex; }
-void quarn_mutex_lock(quarn_mutex *mutex) { mutex->mutex.lock(); }
-void quarn_mutex_unlock(quarn_mutex *mutex) { mutex->mutex.unlock(); }
-void quarn_mutex_destory(quarn_mutex *mutex) { delete mutex; }
+quarn_mutex *quarn_mutex_create(int /*flag*/)
+{
+    return new (std::nothrow) quarn_mutex;
+}
+void quarn_mutex_lock(quarn_mutex *mutex)
+{
+    mutex->mutex.lock();
+}
+void quarn_mutex_unlock(quarn_mutex *mutex)
+{
+    mutex->mutex.unlock();
+}
+void quarn_mutex_destory(quarn_mutex *mutex)
+{
+    delete mutex;
+}
 
-quarn_cond *quarn_cond_create(void) { return new (std::nothrow) quarn_cond; }
+quarn_cond *quarn_cond_create(void)
+{
+    return new (std::nothrow) quarn_cond;
+}
 
 void quarn_cond_post(quarn_cond *cond)
 {
@@ -86,7 +101,10 @@ int quarn_cond_wait(quarn_cond *cond, int seconds, int milliseconds)
     return 0;
 }
 
-void quarn_cond_destroy(quarn_cond *cond) { delete cond; }
+void quarn_cond_destroy(quarn_cond *cond)
+{
+    delete cond;
+}
 
 void quarn_sleep_ms(int milliseconds)
 {

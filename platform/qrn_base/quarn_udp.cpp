@@ -82,8 +82,8 @@ int quarn_udp_recv(int socket, void *buffer, int length, char *sender_address, i
         return errno == EINTR ? QUARN_RETRY : -1;
     sockaddr_in peer{};
     socklen_t peer_length = sizeof peer;
-    const ssize_t got = recvfrom(socket, buffer, static_cast<size_t>(length), 0,
-                                 reinterpret_cast<sockaddr *>(&peer), &peer_length);
+    const ssize_t got =
+        recvfrom(socket, buffer, static_cast<size_t>(length), 0, reinterpret_cast<sockaddr *>(&peer), &peer_length);
     if (got < 0)
         return -1;
     if (sender_address)

@@ -61,8 +61,7 @@ quarn_vdec *quarn_vdec_create(int codec, int output_format);
  * and *height are left as they were. An H.264 decoder keeps its reference
  * pictures between calls.
  */
-int quarn_vdec_process(quarn_vdec *decoder, const uint8_t *data, int length, uint8_t *out, int *width,
-                       int *height);
+int quarn_vdec_process(quarn_vdec *decoder, const uint8_t *data, int length, uint8_t *out, int *width, int *height);
 
 /* Frees a decoder; NULL is allowed. (The name is the callers'.) */
 void quarn_vdec_destory(quarn_vdec *decoder);

@@ -45,10 +45,11 @@ int convert_padded(SwsContext **converter, const PlanarPicture &picture, uint8_t
     if (!*converter)
         return QUARN_CODER_ERR_MEMORY;
     if (picture.full_range) {
-        int *inverse = nullptr, *table = nullptr, source_range = 0, target_range = 0, brightness = 0,
-            contrast = 0, saturation = 0;
-        if (sws_getColorspaceDetails(*converter, &inverse, &source_range, &table, &target_range, &brightness,
-                                     &contrast, &saturation) >= 0 && !source_range)
+        int *inverse = nullptr, *table = nullptr, source_range = 0, target_range = 0, brightness = 0, contrast = 0,
+            saturation = 0;
+        if (sws_getColorspaceDetails(*converter, &inverse, &source_range, &table, &target_range, &brightness, &contrast,
+                                     &saturation) >= 0 &&
+            !source_range)
             sws_setColorspaceDetails(*converter, inverse, 1, table, target_range, brightness, contrast, saturation);
     }
 

@@ -114,8 +114,7 @@ void apply_login_payload(SessionContext *session, const uint8_t *payload, uint32
 {
     const uint32_t version = length >= 4 ? get_u32le(payload) : kVersionWithoutPayload;
     session->protocol_version = version;
-    session->protocol_version_decimal =
-        (version >> 16) + ((version >> 8) & 0xFF) / 10.0 + (version & 0xFF) / 100.0;
+    session->protocol_version_decimal = (version >> 16) + ((version >> 8) & 0xFF) / 10.0 + (version & 0xFF) / 100.0;
     if (length != kFullLoginPayload)
         return;
     DeviceInformation &info = session->device_info;

@@ -13,12 +13,11 @@ constexpr int kCustomBlockSize = 256;
 constexpr size_t kMaxEncryptCommand = 64;
 
 // One exchange under the command lock whose answer lands in response.
-int locked_transaction(SessionContext *session, uint16_t code, const void *request, int request_length,
-                       void *response, int response_capacity, int *response_length)
+int locked_transaction(SessionContext *session, uint16_t code, const void *request, int request_length, void *response,
+                       int response_capacity, int *response_length)
 {
     CommandLock lock(session);
-    return command_transaction(session, code, request, request_length, response, response_capacity,
-                               response_length);
+    return command_transaction(session, code, request, request_length, response, response_capacity, response_length);
 }
 
 }  // namespace
@@ -114,8 +113,8 @@ int QRN_NET_GetCustom(int handle, void *block)
         return QRN_ERR_INVALID_HANDLE;
     uint8_t answer[kCustomBlockSize];
     int length = 0;
-    const int result = locked_transaction(session, CMD_GET_CUSTOM, block, kCustomBlockSize, answer, sizeof answer,
-                                          &length);
+    const int result =
+        locked_transaction(session, CMD_GET_CUSTOM, block, kCustomBlockSize, answer, sizeof answer, &length);
     // Only a whole block replaces the caller's.
     if (result == QRN_OK && length == kCustomBlockSize)
         std::memcpy(block, answer, kCustomBlockSize);

@@ -165,11 +165,11 @@ struct SessionContext {
     double protocol_version_decimal = 0;  // connect
     uint32_t token = 0;                   // connect, then command_lock
     std::atomic<int> connected{0};
-    int address_kind = 0;                 // connect
-    int trans_mode = 0;                   // connect
-    char address[kAddressSize] = {};      // connect
-    char encrypt[kEncryptSize] = {};      // connect, then cache (QRN_NET_SetEncrypt)
-    char user[kUserSize] = {};            // connect
+    int address_kind = 0;                    // connect
+    int trans_mode = 0;                      // connect
+    char address[kAddressSize] = {};         // connect
+    char encrypt[kEncryptSize] = {};         // connect, then cache (QRN_NET_SetEncrypt)
+    char user[kUserSize] = {};               // connect
     int command_port = kDefaultCommandPort;  // connect
     // The stream sockets (LAN). socket_mutex guards listen_socket,
     // data_socket and the send fields below; data_channel_up is written
@@ -183,16 +183,16 @@ struct SessionContext {
     int listen_socket = -1;
     int data_socket = -1;
     int data_send_in_flight = 0;
-    int retired_data_socket = -1;  // shut down during a send; the sender closes it
-    int data_send_out_of_step = 0; // a send stopped inside a packet on this data socket
-    quarn_timeval command_timeout{8, 0};  // command_lock
-    quarn_timeval stream_timeout{4, 0};   // receive
+    int retired_data_socket = -1;            // shut down during a send; the sender closes it
+    int data_send_out_of_step = 0;           // a send stopped inside a packet on this data socket
+    quarn_timeval command_timeout{8, 0};     // command_lock
+    quarn_timeval stream_timeout{4, 0};      // receive
     quarn_thread *receive_thread = nullptr;  // connect and teardown
     std::atomic<int> receive_running{0};
-    uint32_t peer_max_frame = 10;         // cache
-    DeviceInformation device_info;        // cache
+    uint32_t peer_max_frame = 10;   // cache
+    DeviceInformation device_info;  // cache
 
-    StreamAssembly stream;                // receive
+    StreamAssembly stream;         // receive
     SpareElements spare_elements;  // locks itself: shared by the receive thread and the release calls
     VideoStreamState video;        // see its own note
     VideoCache video_cache;        // cache
@@ -201,11 +201,11 @@ struct SessionContext {
     // Guards the stream sockets: see listen_socket. Taken after the command
     // lock, never before it, and never held across a wait.
     std::mutex socket_mutex;
-    int teardown_started = 0;                  // command_lock
-    uint32_t audio_params[3] = {};             // cache, with audio.params_valid
-    uint32_t serial_params[5] = {};            // cache, with serial.params_valid
-    uint8_t gpio_block[kGpioBlockSize] = {};   // cache, with gpio_valid
-    int gpio_valid = 0;                        // cache
+    int teardown_started = 0;                        // command_lock
+    uint32_t audio_params[3] = {};                   // cache, with audio.params_valid
+    uint32_t serial_params[5] = {};                  // cache, with serial.params_valid
+    uint8_t gpio_block[kGpioBlockSize] = {};         // cache, with gpio_valid
+    int gpio_valid = 0;                              // cache
     std::atomic<uint32_t> serial_received_bytes{0};  // written by the receive thread
     std::atomic<uint32_t> serial_cache_size{0};
     AudioState audio;

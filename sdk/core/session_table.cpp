@@ -263,5 +263,11 @@ bool context_in_use(const SessionContext *context)
     return false;
 }
 
-void set_transport_switch(bool enabled) { table().transport_switch = enabled; }
-bool transport_switch_enabled() { return table().transport_switch; }
+void set_transport_switch(bool enabled)
+{
+    table().transport_switch = enabled;
+}
+bool transport_switch_enabled()
+{
+    return table().transport_switch;
+}

@@ -22,9 +22,15 @@ size_t with_room(size_t size)
 
 }  // namespace
 
-SpareElements::SpareElements() { spares_.reserve(kMaxSpares); }
+SpareElements::SpareElements()
+{
+    spares_.reserve(kMaxSpares);
+}
 
-SpareElements::~SpareElements() { clear(); }
+SpareElements::~SpareElements()
+{
+    clear();
+}
 
 void *SpareElements::take(size_t size)
 {

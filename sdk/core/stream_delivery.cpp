@@ -139,8 +139,8 @@ int deliver_serial(SessionContext *session)
 int deliver_param_change(SessionContext *session)
 {
     StreamAssembly &a = session->stream;
-    const uint32_t received = a.param_change_length < kParamChangeAreaSize ? a.param_change_length
-                                                                           : kParamChangeAreaSize;
+    const uint32_t received =
+        a.param_change_length < kParamChangeAreaSize ? a.param_change_length : kParamChangeAreaSize;
     a.param_change_length = 0;
     if (received < 4)
         return -1;  // not even a sub-type

@@ -41,8 +41,8 @@ int QRN_NET_Poll(int handle, int *flags_out, unsigned timeout_ms)
     if (*flags_out)
         return QRN_OK;
 
-    const int woken = quarn_cond_wait(session->data_ready, static_cast<int>(timeout_ms / 1000),
-                                      static_cast<int>(timeout_ms % 1000));
+    const int woken =
+        quarn_cond_wait(session->data_ready, static_cast<int>(timeout_ms / 1000), static_cast<int>(timeout_ms % 1000));
     const int still = session_validate(handle, &id);
     if (still < 0)
         return QRN_ERR_CLOSED;

@@ -43,7 +43,10 @@ bool block_buffer_for(StreamAssembly &a, uint8_t type, BlockBuffer *out)
     }
 }
 
-uint32_t block_bit(uint8_t type) { return 1u << type; }
+uint32_t block_bit(uint8_t type)
+{
+    return 1u << type;
+}
 
 // Forgets the frame or block of this type that is being put together and
 // reads past the rest of it, up to the next first fragment.

@@ -17,7 +17,10 @@ constexpr int kPacketBuffer = kHeaderSize + kMaxRequestPayload;
 // Enough to recognise a payload in a trace without flooding the terminal.
 constexpr int kTracedPayloadBytes = 64;
 
-bool has_magic(const uint8_t *in) { return in[0] == 'Q' && in[1] == 'R' && in[2] == 'N'; }
+bool has_magic(const uint8_t *in)
+{
+    return in[0] == 'Q' && in[1] == 'R' && in[2] == 'N';
+}
 
 void put_magic(uint8_t *out)
 {
@@ -49,8 +52,8 @@ int receive_header(int socket, uint8_t *header, quarn_timeval *timeout)
     return result < 0 ? result : 0;
 }
 
-int lan_transaction(SessionContext *session, uint16_t code, const uint8_t *packet, int packet_length,
-                    void *response, int response_capacity, int *response_length_out)
+int lan_transaction(SessionContext *session, uint16_t code, const uint8_t *packet, int packet_length, void *response,
+                    int response_capacity, int *response_length_out)
 {
     const int socket = quarn_tcp_connect(session->address, session->command_port, session->command_timeout.seconds);
     if (socket < 0)
@@ -131,8 +134,8 @@ bool decode_stream_header(const uint8_t *in, StreamHeader *header)
     return has_magic(in);
 }
 
-int command_transaction(SessionContext *session, uint16_t code, const void *request, int request_length,
-                        void *response, int response_capacity, int *response_length_out)
+int command_transaction(SessionContext *session, uint16_t code, const void *request, int request_length, void *response,
+                        int response_capacity, int *response_length_out)
 {
     if (request_length < 0 || request_length > kMaxRequestPayload || (request_length > 0 && !request))
         return QRN_ERR_BAD_STRING;
@@ -201,7 +204,8 @@ int send_stream_data(SessionContext *session, uint8_t type, const void *data, in
     int result = quarn_tcp_send_timeout(socket, header, kHeaderSize, ms_left(), &sent);
     int data_sent = 0;
     if (result >= 0) {
-        qrn_trace("\n______send data:[%s] len:[%d]_____", escaped_bytes(data, length, kTracedPayloadBytes).c_str(), length);
+        qrn_trace("\n______send data:[%s] len:[%d]_____", escaped_bytes(data, length, kTracedPayloadBytes).c_str(),
+                  length);
         result = quarn_tcp_send_timeout(socket, data, length, ms_left(), &data_sent);
     }
     const int total = sent + data_sent;

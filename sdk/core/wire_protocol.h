@@ -55,8 +55,8 @@ bool decode_stream_header(const uint8_t *in, StreamHeader *header);
 // The caller holds the command lock. response NULL: send and return 0 at
 // once. A response payload larger than response_capacity is refused with
 // -17 and nothing is written to response.
-int command_transaction(SessionContext *session, uint16_t code, const void *request, int request_length,
-                        void *response, int response_capacity, int *response_length_out);
+int command_transaction(SessionContext *session, uint16_t code, const void *request, int request_length, void *response,
+                        int response_capacity, int *response_length_out);
 // Takes the command lock. Only 0x5002 sends the first *length_in_out bytes
 // of buffer; *length_in_out is the capacity in and the answer's length out.
 int command_query(SessionContext *session, uint16_t code, void *buffer, int *length_in_out);

@@ -19,9 +19,15 @@ constexpr int kSystemTimeSize = 8;  // laid out as the device defines it
 
 extern "C" {
 
-int QRN_NET_Device_Reboot(int handle) { return send_to(handle, kReboot, nullptr, 0); }
+int QRN_NET_Device_Reboot(int handle)
+{
+    return send_to(handle, kReboot, nullptr, 0);
+}
 
-int QRN_NET_Device_Reset(int handle) { return send_to(handle, kReset, nullptr, 0); }
+int QRN_NET_Device_Reset(int handle)
+{
+    return send_to(handle, kReset, nullptr, 0);
+}
 
 int QRN_NET_GetSystemTime(int handle, void *time)
 {

@@ -62,7 +62,10 @@ int interval_for(int seconds)
     return static_cast<int>(std::min<long long>(milliseconds, INT_MAX));
 }
 
-bool has_magic(const uint8_t *p) { return p[0] == 'Q' && p[1] == 'R' && p[2] == 'N'; }
+bool has_magic(const uint8_t *p)
+{
+    return p[0] == 'Q' && p[1] == 'R' && p[2] == 'N';
+}
 
 void send_request(int socket, const char *address)
 {
@@ -146,8 +149,8 @@ void scanner_main(void *argument)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_round - clock::now());
         uint8_t reply[kReplyBufferSize] = {};
         char sender[kAddressTextSize] = {};
-        const int length = quarn_udp_recv(s.socket, reply, sizeof reply, sender,
-                                          static_cast<int>(std::max<int64_t>(left.count(), 0)));
+        const int length =
+            quarn_udp_recv(s.socket, reply, sizeof reply, sender, static_cast<int>(std::max<int64_t>(left.count(), 0)));
         if (!s.run)
             break;
         if (length >= 3 && has_magic(reply))

@@ -64,8 +64,8 @@ int ask_pin_table(SessionContext *session)
 
 int fill_gpio_cache(SessionContext *session)
 {
-    return fill_once(session->gpio_lock, [session] { return gpio_valid(session); },
-                     [session] { return ask_pin_table(session); });
+    return fill_once(
+        session->gpio_lock, [session] { return gpio_valid(session); }, [session] { return ask_pin_table(session); });
 }
 
 SessionContext *filled_session(int handle, int *result)
@@ -86,7 +86,10 @@ uint8_t cached_count(SessionContext *session)
 }
 
 // Only pins the table describes: within its 32 entries and its pin count.
-bool pin_in_table(int pin, uint8_t count) { return pin >= 0 && pin < kTableEntries && pin < count; }
+bool pin_in_table(int pin, uint8_t count)
+{
+    return pin >= 0 && pin < kTableEntries && pin < count;
+}
 
 void put_signed_word(uint8_t *out, uint8_t byte)
 {

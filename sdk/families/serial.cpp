@@ -56,9 +56,7 @@ int fill_serial_params(SessionContext *session)
 template <typename Read>
 int read_serial_params(int handle, const void *out, Read read)
 {
-    const auto fill = [out](SessionContext *session) {
-        return out ? fill_serial_params(session) : QRN_ERR_FAILED;
-    };
+    const auto fill = [out](SessionContext *session) { return out ? fill_serial_params(session) : QRN_ERR_FAILED; };
     return read_filled(handle, fill, read);
 }
 

@@ -35,7 +35,10 @@ constexpr int kPauseMark = 0;  // in a cycle: wait, send nothing
 constexpr int kLongestDatagram = kSecondPositionBase + static_cast<int>(kTextCapacity);
 
 // The characters count as signed bytes, as the module reads them.
-int signed_char(char c) { return static_cast<int8_t>(c); }
+int signed_char(char c)
+{
+    return static_cast<int8_t>(c);
+}
 
 // The lengths of one cycle, with kPauseMark where the sender pauses.
 std::vector<int> cycle_lengths(const char *first, const char *second)
@@ -49,11 +52,9 @@ std::vector<int> cycle_lengths(const char *first, const char *second)
         lengths.insert(lengths.end(), {kFirstCharBase + signed_char(first[i]), kFirstPositionBase + i, kPauseMark});
         sum += static_cast<uint32_t>(signed_char(first[i]));
     }
-    lengths.insert(lengths.end(),
-                   {kSecondLengthBase + second_length, kSecondLengthBase + second_length, kPauseMark});
+    lengths.insert(lengths.end(), {kSecondLengthBase + second_length, kSecondLengthBase + second_length, kPauseMark});
     for (int j = 0; j < second_length; ++j) {
-        lengths.insert(lengths.end(),
-                       {kSecondCharBase + signed_char(second[j]), kSecondPositionBase + j, kPauseMark});
+        lengths.insert(lengths.end(), {kSecondCharBase + signed_char(second[j]), kSecondPositionBase + j, kPauseMark});
         sum += static_cast<uint32_t>(signed_char(second[j]));
     }
     const int checksum = static_cast<int>(sum % 255);
@@ -129,7 +130,10 @@ void sender_main(void *argument)
 }
 
 // Looks no further than the buffer the text must fit.
-bool fits(const char *text) { return strnlen(text, kTextCapacity) < kTextCapacity; }
+bool fits(const char *text)
+{
+    return strnlen(text, kTextCapacity) < kTextCapacity;
+}
 
 }  // namespace
 

@@ -72,9 +72,8 @@ int ask_video_info(SessionContext *session)
 int ask_h264_values(SessionContext *session)
 {
     // Each value is kept as soon as it arrives; only the flag waits for all three.
-    int result = query_h264_value(session, kGetH264Qp, [](H264Cache &cache, uint32_t qp) {
-        cache.qp_quality = h264_quality_from_qp(qp);
-    });
+    int result = query_h264_value(session, kGetH264Qp,
+                                  [](H264Cache &cache, uint32_t qp) { cache.qp_quality = h264_quality_from_qp(qp); });
     if (result == QRN_OK)
         result = query_h264_value(session, kGetH264KeyInterval, [](H264Cache &cache, uint32_t interval) {
             cache.key_interval = static_cast<int>(interval);
@@ -91,12 +90,14 @@ int ask_h264_values(SessionContext *session)
 
 int fill_video_cache(SessionContext *session)
 {
-    return fill_once(session->video_lock, [session] { return video_cache_valid(session); },
-                     [session] { return ask_video_info(session); });
+    return fill_once(
+        session->video_lock, [session] { return video_cache_valid(session); },
+        [session] { return ask_video_info(session); });
 }
 
 int fill_h264_cache(SessionContext *session)
 {
-    return fill_once(session->video_lock, [session] { return h264_cache_valid(session); },
-                     [session] { return ask_h264_values(session); });
+    return fill_once(
+        session->video_lock, [session] { return h264_cache_valid(session); },
+        [session] { return ask_h264_values(session); });
 }

@@ -95,7 +95,10 @@ int set_video_word(int handle, uint16_t code, uint32_t value, bool drops_queued_
     });
 }
 
-uint8_t *cached_control(VideoCache &cache, uint32_t index) { return cache.controls + index * kControlSize; }
+uint8_t *cached_control(VideoCache &cache, uint32_t index)
+{
+    return cache.controls + index * kControlSize;
+}
 
 void decode_control(const uint8_t *wire, VideoCtrlEntry *entry)
 {
@@ -159,9 +162,18 @@ int QRN_NET_Video_GetVideoCtrl(int handle, uint32_t index, VideoCtrlEntry *out)
     });
 }
 
-int QRN_NET_Video_GetFormat(int handle, int *out) { return get_video_word(handle, out, &VideoCache::format); }
-int QRN_NET_Video_GetResolu(int handle, int *out) { return get_video_word(handle, out, &VideoCache::resolution); }
-int QRN_NET_Video_GetFPS(int handle, int *out) { return get_video_word(handle, out, &VideoCache::fps); }
+int QRN_NET_Video_GetFormat(int handle, int *out)
+{
+    return get_video_word(handle, out, &VideoCache::format);
+}
+int QRN_NET_Video_GetResolu(int handle, int *out)
+{
+    return get_video_word(handle, out, &VideoCache::resolution);
+}
+int QRN_NET_Video_GetFPS(int handle, int *out)
+{
+    return get_video_word(handle, out, &VideoCache::fps);
+}
 
 int QRN_NET_Video_GetParam(int handle, VideoParam *out)
 {
@@ -178,7 +190,10 @@ int QRN_NET_Video_GetH264KeyInter(int handle, int *out)
 {
     return get_h264_value(handle, out, &H264Cache::key_interval);
 }
-int QRN_NET_Video_GetH264QpValue(int handle, int *out) { return get_h264_value(handle, out, &H264Cache::qp_quality); }
+int QRN_NET_Video_GetH264QpValue(int handle, int *out)
+{
+    return get_h264_value(handle, out, &H264Cache::qp_quality);
+}
 int QRN_NET_Video_GetH264Stream(int handle, int *out)
 {
     return get_h264_value(handle, out, &H264Cache::stream_value);
@@ -289,9 +304,15 @@ int QRN_NET_Video_SetQuality(int handle, uint32_t quality)
     return send_word_to(handle, kSetQuality, std::clamp(quality, kMinJpegQuality, kMaxJpegQuality));
 }
 
-int QRN_NET_Video_SetFpsLimit(int handle, int on) { return send_word_to(handle, kSetFpsLimit, on != 0 ? 1 : 0); }
+int QRN_NET_Video_SetFpsLimit(int handle, int on)
+{
+    return send_word_to(handle, kSetFpsLimit, on != 0 ? 1 : 0);
+}
 
-int QRN_NET_Video_SetForceI(int handle) { return send_to(handle, kForceKeyFrame, nullptr, 0); }
+int QRN_NET_Video_SetForceI(int handle)
+{
+    return send_to(handle, kForceKeyFrame, nullptr, 0);
+}
 
 int QRN_NET_Video_SetVideoRotation(int handle, int angle)
 {

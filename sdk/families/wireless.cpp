@@ -66,23 +66,35 @@ int read_word(int handle, uint16_t code, int *out)
 
 extern "C" {
 
-int QRN_NET_Wireless_GetApcliInfo(int handle, WirelessConfig *out) { return read_config(handle, kGetApClient, out); }
+int QRN_NET_Wireless_GetApcliInfo(int handle, WirelessConfig *out)
+{
+    return read_config(handle, kGetApClient, out);
+}
 
 int QRN_NET_Wireless_SetApcliInfo(int handle, const WirelessConfig *config)
 {
     return send_config(handle, kSetApClient, config, kMinApClientName);
 }
 
-int QRN_NET_Wireless_CloseApcli(int handle) { return send_to(handle, kCloseApClient, nullptr, 0); }
+int QRN_NET_Wireless_CloseApcli(int handle)
+{
+    return send_to(handle, kCloseApClient, nullptr, 0);
+}
 
-int QRN_NET_Wireless_GetApInfo(int handle, WirelessConfig *out) { return read_config(handle, kGetAp, out); }
+int QRN_NET_Wireless_GetApInfo(int handle, WirelessConfig *out)
+{
+    return read_config(handle, kGetAp, out);
+}
 
 int QRN_NET_Wireless_SetApInfo(int handle, const WirelessConfig *config)
 {
     return send_config(handle, kSetAp, config, 1);
 }
 
-int QRN_NET_Wireless_GetApChn(int handle, int *channel) { return read_word(handle, kGetApChannel, channel); }
+int QRN_NET_Wireless_GetApChn(int handle, int *channel)
+{
+    return read_word(handle, kGetApChannel, channel);
+}
 
 int QRN_NET_Wireless_SetApChn(int handle, uint32_t channel)
 {
@@ -91,11 +103,20 @@ int QRN_NET_Wireless_SetApChn(int handle, uint32_t channel)
     return send_word_to(handle, kSetApChannel, channel);
 }
 
-int QRN_NET_Wireless_GetApHide(int handle, int *hidden) { return read_word(handle, kGetApHidden, hidden); }
+int QRN_NET_Wireless_GetApHide(int handle, int *hidden)
+{
+    return read_word(handle, kGetApHidden, hidden);
+}
 
-int QRN_NET_Wireless_SetApHide(int handle, uint32_t hidden) { return send_word_to(handle, kSetApHidden, hidden); }
+int QRN_NET_Wireless_SetApHide(int handle, uint32_t hidden)
+{
+    return send_word_to(handle, kSetApHidden, hidden);
+}
 
-int QRN_NET_Wireless_GetStaInfo(int handle, WirelessConfig *out) { return read_config(handle, kGetStation, out); }
+int QRN_NET_Wireless_GetStaInfo(int handle, WirelessConfig *out)
+{
+    return read_config(handle, kGetStation, out);
+}
 
 int QRN_NET_Wireless_SetStaInfo(int handle, const WirelessConfig *config)
 {
@@ -107,8 +128,14 @@ int QRN_NET_Wireless_SetStaMode(int handle, const WirelessConfig *config)
     return QRN_NET_Wireless_SetStaInfo(handle, config);
 }
 
-int QRN_NET_Wireless_GetNetType(int handle, int *type) { return read_word(handle, kGetNetType, type); }
+int QRN_NET_Wireless_GetNetType(int handle, int *type)
+{
+    return read_word(handle, kGetNetType, type);
+}
 
-int QRN_NET_Wireless_NetReboot(int handle) { return send_to(handle, kRestartNetwork, nullptr, 0); }
+int QRN_NET_Wireless_NetReboot(int handle)
+{
+    return send_to(handle, kRestartNetwork, nullptr, 0);
+}
 
 }  // extern "C"

@@ -43,8 +43,7 @@ extern "C" {
 #define QRN_NET_VERSION_MINOR 0
 #define QRN_NET_VERSION_PATCH 0
 /** The three numbers in one: major << 16 | minor << 8 | patch, for #if tests. */
-#define QRN_NET_VERSION \
-    ((QRN_NET_VERSION_MAJOR << 16) | (QRN_NET_VERSION_MINOR << 8) | QRN_NET_VERSION_PATCH)
+#define QRN_NET_VERSION ((QRN_NET_VERSION_MAJOR << 16) | (QRN_NET_VERSION_MINOR << 8) | QRN_NET_VERSION_PATCH)
 
 /**
  * The version of the library actually loaded, packed as QRN_NET_VERSION, so

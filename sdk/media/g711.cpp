@@ -41,9 +41,18 @@ constexpr Segment ulaw_segment(int segment)
 // Magnitude codes 0..127 are segment << 4 | interval; the laws turn them
 // into wire codes by inverting even bits (A-law) or all bits (mu-law) and
 // setting bit 7 for positive values. A negative value clears bit 7.
-constexpr uint8_t alaw_positive_code(int magnitude_code) { return static_cast<uint8_t>(magnitude_code ^ 0xD5); }
-constexpr uint8_t ulaw_positive_code(int magnitude_code) { return static_cast<uint8_t>(magnitude_code ^ 0xFF); }
-constexpr uint8_t negative(uint8_t positive_code) { return static_cast<uint8_t>(positive_code & 0x7F); }
+constexpr uint8_t alaw_positive_code(int magnitude_code)
+{
+    return static_cast<uint8_t>(magnitude_code ^ 0xD5);
+}
+constexpr uint8_t ulaw_positive_code(int magnitude_code)
+{
+    return static_cast<uint8_t>(magnitude_code ^ 0xFF);
+}
+constexpr uint8_t negative(uint8_t positive_code)
+{
+    return static_cast<uint8_t>(positive_code & 0x7F);
+}
 
 // Each code decodes to the middle of its interval.
 template <typename SegmentOf, typename PositiveCode>
@@ -113,9 +122,8 @@ uint8_t alaw_code(int16_t sample)
 uint8_t ulaw_code(int16_t sample)
 {
     const int magnitude = magnitude_of(sample);
-    const uint8_t code = magnitude < kUlawSmallMagnitude
-                             ? ulaw_positive_code(0)
-                             : kUlawCompression[(magnitude - kUlawSmallMagnitude) >> 3];
+    const uint8_t code = magnitude < kUlawSmallMagnitude ? ulaw_positive_code(0)
+                                                         : kUlawCompression[(magnitude - kUlawSmallMagnitude) >> 3];
     return sample < 0 ? negative(code) : code;
 }
 

@@ -107,8 +107,8 @@ const uint8_t *standard_huffman_block()
 size_t frame_element_size(const uint8_t *frame_header, bool *room_for_tables)
 {
     const uint32_t data_length = get_u32le(frame_header + 24);
-    const bool room = completion_switch.load(std::memory_order_relaxed) == 1 &&
-                      get_u32le(frame_header + 4) == QRN_FORMAT_JPEG;
+    const bool room =
+        completion_switch.load(std::memory_order_relaxed) == 1 && get_u32le(frame_header + 4) == QRN_FORMAT_JPEG;
     *room_for_tables = room;
     return size_t{kElementHeadSize} + kFrameHeaderSize + data_length + (room ? kHuffmanBlockSize : 0);
 }

@@ -23,8 +23,7 @@ Answer CommandAnswers::login(const ReceivedPacket &request)
 {
     std::lock_guard<std::mutex> lock(state_.mu);
     const DeviceModel &model = state_.model;
-    const std::string access =
-        c_string(request.payload.data(), std::min(request.payload.size(), kAccessStringSize));
+    const std::string access = c_string(request.payload.data(), std::min(request.payload.size(), kAccessStringSize));
     const auto &allowed = model.access_strings;
     Answer answer;
     answer.code = wire::kLogin;

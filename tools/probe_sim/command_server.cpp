@@ -132,9 +132,8 @@ bool CommandServer::serve_one(Connection &c)
     // The stream exists before the host can send its first command, so a
     // video begin right after the login always finds it.
     const bool logged_in = request.code == wire::kLogin && answer.status == wire::kStatusOk;
-    StreamConnection *stream = logged_in && active != Fault::NoConnectBack
-                                   ? streams_.connect_back(c.sock, session_token, c.order)
-                                   : nullptr;
+    StreamConnection *stream =
+        logged_in && active != Fault::NoConnectBack ? streams_.connect_back(c.sock, session_token, c.order) : nullptr;
     const std::vector<uint8_t> bytes = answer_bytes(answer, active);
     if (net::send_all(c.sock.fd(), bytes.data(), bytes.size()) && !closes_after_answer(active))
         return true;

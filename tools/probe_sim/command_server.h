@@ -17,7 +17,9 @@ namespace probesim {
 
 class CommandServer {
 public:
-    CommandServer(DeviceState &state, StreamHub &streams) : state_(state), streams_(streams), answers_(state, streams) {}
+    CommandServer(DeviceState &state, StreamHub &streams) : state_(state), streams_(streams), answers_(state, streams)
+    {
+    }
     ~CommandServer() { stop(); }
     CommandServer(const CommandServer &) = delete;
     CommandServer &operator=(const CommandServer &) = delete;
@@ -51,7 +53,7 @@ private:
     CommandAnswers answers_;
     net::Socket listener_;
     std::thread accept_thread_;
-    uint64_t accepted_ = 0;                             // guarded by state.mu
+    uint64_t accepted_ = 0;                            // guarded by state.mu
     std::list<std::unique_ptr<Connection>> commands_;  // guarded by state.mu
 };
 

@@ -4,8 +4,7 @@
 
 namespace probesim {
 
-DeviceState::DeviceState(DeviceModel m)
-    : model(std::move(m)), defaults(model), system(model), wireless(model.wireless)
+DeviceState::DeviceState(DeviceModel m) : model(std::move(m)), defaults(model), system(model), wireless(model.wireless)
 {
 }
 

@@ -9,7 +9,6 @@ namespace probesim {
 
 namespace {
 
-
 constexpr uint32_t kGpioNotice = 5;
 constexpr uint32_t kLastOldGenerationMajor = 2;
 constexpr size_t kAliasField = 20;  // text and its NUL
@@ -55,15 +54,10 @@ uint64_t get_u64(const uint8_t *p)
 }  // namespace
 
 DeviceSystemModel::DeviceSystemModel(const DeviceModel &defaults)
-    : protocol_version_(defaults.protocol_version),
-      device_id_(defaults.device_id),
-      alias_(defaults.alias.substr(0, kAliasField - 1)),
-      mac_(defaults.mac),
-      clock_base_(defaults.clock_seconds),
-      clock_set_at_(std::chrono::steady_clock::now()),
-      pins_present_(std::min(defaults.gpio_pins.size(), kGpioMaxPins)),
-      i2c_address_(defaults.i2c_address),
-      i2c_registers_(defaults.i2c_registers)
+    : protocol_version_(defaults.protocol_version), device_id_(defaults.device_id),
+      alias_(defaults.alias.substr(0, kAliasField - 1)), mac_(defaults.mac), clock_base_(defaults.clock_seconds),
+      clock_set_at_(std::chrono::steady_clock::now()), pins_present_(std::min(defaults.gpio_pins.size(), kGpioMaxPins)),
+      i2c_address_(defaults.i2c_address), i2c_registers_(defaults.i2c_registers)
 {
     std::copy_n(defaults.gpio_pins.begin(), pins_present_, pins_.begin());
 }
@@ -71,7 +65,8 @@ DeviceSystemModel::DeviceSystemModel(const DeviceModel &defaults)
 bool DeviceSystemModel::handles(uint16_t code)
 {
     return takes_nothing(code) || code == wire::kSetClock || code == wire::kSetPin || code == wire::kSetAllPins ||
-           code == wire::kI2cRead || code == wire::kI2cWrite || code == wire::kSetId || code == wire::kSetAlias || code == wire::kControlText;
+           code == wire::kI2cRead || code == wire::kI2cWrite || code == wire::kSetId || code == wire::kSetAlias ||
+           code == wire::kControlText;
 }
 
 SystemAnswer DeviceSystemModel::answer(uint16_t code, const std::vector<uint8_t> &payload)
@@ -169,9 +164,15 @@ std::vector<GpioPin> DeviceSystemModel::gpio_pins() const
     return std::vector<GpioPin>(pins_.begin(), pins_.begin() + static_cast<std::ptrdiff_t>(pin_count()));
 }
 
-bool DeviceSystemModel::old_generation() const { return protocol_version_ >> 16 <= kLastOldGenerationMajor; }
+bool DeviceSystemModel::old_generation() const
+{
+    return protocol_version_ >> 16 <= kLastOldGenerationMajor;
+}
 
-size_t DeviceSystemModel::pin_count() const { return old_generation() ? kOldGenerationPins : pins_present_; }
+size_t DeviceSystemModel::pin_count() const
+{
+    return old_generation() ? kOldGenerationPins : pins_present_;
+}
 
 std::vector<uint8_t> DeviceSystemModel::gpio_answer() const
 {
@@ -252,8 +253,7 @@ bool DeviceSystemModel::i2c_transfer(uint16_t code, const std::vector<uint8_t> &
     }
     answer->assign(payload.begin(), payload.begin() + kI2cControlSize);
     answer->resize(kI2cBlockSize, 0);
-    std::copy_n(i2c_registers_.begin() + static_cast<std::ptrdiff_t>(first), count,
-                answer->begin() + kI2cControlSize);
+    std::copy_n(i2c_registers_.begin() + static_cast<std::ptrdiff_t>(first), count, answer->begin() + kI2cControlSize);
     return true;
 }
 

@@ -19,7 +19,10 @@ constexpr size_t kReplyAliasOffset = 12;
 constexpr size_t kReceiveBufferSize = 2048;
 constexpr size_t kNoiseSize = 1024;
 
-bool has_magic(const uint8_t *p, size_t n) { return n >= 3 && p[0] == 'Q' && p[1] == 'R' && p[2] == 'N'; }
+bool has_magic(const uint8_t *p, size_t n)
+{
+    return n >= 3 && p[0] == 'Q' && p[1] == 'R' && p[2] == 'N';
+}
 
 bool well_formed(const uint8_t *p, size_t n)
 {
@@ -74,8 +77,8 @@ void DiscoveryResponder::Impl::take_request(int fd)
 {
     sockaddr_in host{};
     socklen_t host_length = sizeof host;
-    const ssize_t got = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr *>(&host), &host_length);
+    const ssize_t got =
+        ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&host), &host_length);
     if (got < 0)
         return;
     DiscoveryRequest request;
@@ -121,7 +124,10 @@ void DiscoveryResponder::Impl::answer(const sockaddr_in &host)
 
 DiscoveryResponder::DiscoveryResponder(DiscoveryModel model) : impl_(std::make_unique<Impl>(std::move(model))) {}
 
-DiscoveryResponder::~DiscoveryResponder() { stop(); }
+DiscoveryResponder::~DiscoveryResponder()
+{
+    stop();
+}
 
 bool DiscoveryResponder::start(const std::string &address, uint16_t port)
 {
@@ -129,7 +135,10 @@ bool DiscoveryResponder::start(const std::string &address, uint16_t port)
     return d.service.start(address, port, [&d](int fd) { d.take_request(fd); });
 }
 
-void DiscoveryResponder::stop() { impl_->service.stop(); }
+void DiscoveryResponder::stop()
+{
+    impl_->service.stop();
+}
 
 void DiscoveryResponder::set_fault(DiscoveryFault fault)
 {

@@ -75,8 +75,7 @@ double cladding_radius(uint16_t width, uint16_t height)
 
 }  // namespace
 
-const YuvImage &EndFacePicture::render(uint16_t width, uint16_t height, uint32_t frame_number,
-                                       const PictureLook &look)
+const YuvImage &EndFacePicture::render(uint16_t width, uint16_t height, uint32_t frame_number, const PictureLook &look)
 {
     if (width != image_.width || height != image_.height)
         build_background(width, height);
@@ -110,8 +109,8 @@ void EndFacePicture::build_background(uint16_t width, uint16_t height)
             const double r = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
             // The cladding darkens a little towards its rim, as a polished face does.
             const double cladding = kCladdingLevel * (1.0 - 0.25 * (r / clad) * (r / clad));
-            double level = kBackgroundLevel +
-                           (cladding - kBackgroundLevel) * (1.0 - smoothstep(clad - edge, clad + edge, r));
+            double level =
+                kBackgroundLevel + (cladding - kBackgroundLevel) * (1.0 - smoothstep(clad - edge, clad + edge, r));
             level += (kCoreLevel - level) * (1.0 - smoothstep(core - edge, core + edge, r));
             const int value = static_cast<int>(level + 0.5) + grain(x, y);
             background_[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(std::clamp(value, 0, 255));

@@ -28,8 +28,8 @@ void pack_yuyv(const YuvImage &image, std::vector<uint8_t> &out)
 
 }  // namespace
 
-bool FrameEncoder::encode(const YuvImage &image, const VideoSettings &settings, bool strip_dht,
-                          bool force_key_frame, EncodedFrame &out)
+bool FrameEncoder::encode(const YuvImage &image, const VideoSettings &settings, bool strip_dht, bool force_key_frame,
+                          EncodedFrame &out)
 {
     out.key_frame = false;
     switch (settings.format) {

@@ -28,8 +28,8 @@ public:
 
     // Encodes one picture; the codec is reopened, starting with a key frame,
     // when the size or a parameter changed. False when nothing came out.
-    bool encode(const YuvImage &image, const H264Params &params, bool force_key_frame,
-                std::vector<uint8_t> &out, bool &key_frame);
+    bool encode(const YuvImage &image, const H264Params &params, bool force_key_frame, std::vector<uint8_t> &out,
+                bool &key_frame);
 
 private:
     struct Codec;

@@ -16,9 +16,9 @@ const LibAv *load()
         return nullptr;
     static LibAv av;
     bool complete = true;
-#define PROBESIM_LIBAV_LOAD(fn)                                           \
-    av.fn = reinterpret_cast<decltype(&::fn)>(dlsym(handle, #fn));        \
-    complete = complete && av.fn != nullptr;
+#define PROBESIM_LIBAV_LOAD(fn)                                                                                        \
+  av.fn = reinterpret_cast<decltype(&::fn)>(dlsym(handle, #fn));                                                       \
+  complete = complete && av.fn != nullptr;
     PROBESIM_LIBAV_FUNCTIONS(PROBESIM_LIBAV_LOAD)
 #undef PROBESIM_LIBAV_LOAD
     if (!complete)

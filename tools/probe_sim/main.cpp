@@ -269,15 +269,16 @@ bool apply_video_settings(probesim::ProbeSimulator &simulator, const Options &op
     auto block = simulator.video_info_block();
     const uint32_t format = options.format.value_or(word_at(block, 720));
     const uint32_t code = word_at(block, 724);
-    const auto size = options.size.value_or(std::make_pair(static_cast<uint16_t>(code >> 16),
-                                                           static_cast<uint16_t>(code & 0xFFFF)));
+    const auto size =
+        options.size.value_or(std::make_pair(static_cast<uint16_t>(code >> 16), static_cast<uint16_t>(code & 0xFFFF)));
     const uint32_t fps = options.fps.value_or(word_at(block, 728));
     simulator.set_video_format(format, size.first, size.second, fps);
     // What was not given may change with the format: its sizes and rates differ.
     block = simulator.video_info_block();
-    const bool applied = (!options.format || word_at(block, 720) == format) &&
-                         (!options.size || word_at(block, 724) == (static_cast<uint32_t>(size.first) << 16 | size.second)) &&
-                         (!options.fps || word_at(block, 728) == fps);
+    const bool applied =
+        (!options.format || word_at(block, 720) == format) &&
+        (!options.size || word_at(block, 724) == (static_cast<uint32_t>(size.first) << 16 | size.second)) &&
+        (!options.fps || word_at(block, 728) == fps);
     if (!applied)
         std::cerr << "qrn-probe-sim: the device does not offer format " << format << " at " << size.first << "x"
                   << size.second << ", " << fps << " frames a second\n";
@@ -356,8 +357,8 @@ int main(int argc, char **argv)
     identity.id = started.device_id;
     identity.alias = started.alias;
     if (options->discovery && !simulator.start_discovery(identity)) {
-        std::cerr << "qrn-probe-sim: cannot answer discovery on " << options->address << ":"
-                  << probesim::kDiscoveryPort << "\n";
+        std::cerr << "qrn-probe-sim: cannot answer discovery on " << options->address << ":" << probesim::kDiscoveryPort
+                  << "\n";
         return EXIT_FAILURE;
     }
     std::cout << "qrn-probe-sim: listening on " << endpoint << std::endl;

@@ -123,8 +123,8 @@ bool MlHttpServer::open_daemon()
         // No MHD_OPTION_LISTENING_ADDRESS_REUSE: it would add SO_REUSEPORT and let
         // a second simulator share the address; plain SO_REUSEADDR, which the
         // library sets by itself, is enough to listen again after a reboot.
-        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&where),
-        MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr, MHD_OPTION_CONNECTION_TIMEOUT, 10u, MHD_OPTION_END);
+        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr *>(&where), MHD_OPTION_NOTIFY_COMPLETED, &on_completed, nullptr,
+        MHD_OPTION_CONNECTION_TIMEOUT, 10u, MHD_OPTION_END);
     if (daemon == nullptr)
         return false;
     std::lock_guard<std::mutex> lock(mutex_);

@@ -53,8 +53,8 @@ public:
     MlDeviceModel &device() { return device_; }
 
     // libmicrohttpd's callbacks.
-    int answer(MHD_Connection *connection, const std::string &url, const std::string &method,
-               const char *upload, size_t *upload_size, void **request);
+    int answer(MHD_Connection *connection, const std::string &url, const std::string &method, const char *upload,
+               size_t *upload_size, void **request);
     bool pause_unless_down(std::chrono::steady_clock::duration time);
     bool before_frame();
 

@@ -48,8 +48,7 @@ int run_ml_module(const MlModuleOptions &options, const sigset_t &stop_signals)
         return EXIT_FAILURE;
     }
     std::cout << "qrn-probe-sim: ml module (device type 0x" << std::hex << options.device_type << std::dec
-              << ") streaming on http://" << endpoint << "/stream; press Enter to press the capture key"
-              << std::endl;
+              << ") streaming on http://" << endpoint << "/stream; press Enter to press the capture key" << std::endl;
 
     std::atomic<bool> stopping{false};
     std::thread terminal([&] { press_key_from_terminal(server, stopping); });

@@ -57,8 +57,8 @@ struct DeviceModel {
     std::vector<std::string> access_strings;
     uint64_t clock_seconds = 1546300800;  // the clock after a reset: 2019-01-01 00:00:00 UTC
     // Devices of protocol version 2.x and older report only the first five.
-    std::vector<GpioPin> gpio_pins;        // eight pins by default
-    uint8_t i2c_address = 0x50;            // the one device on the I2C bus
+    std::vector<GpioPin> gpio_pins;            // eight pins by default
+    uint8_t i2c_address = 0x50;                // the one device on the I2C bus
     std::array<uint8_t, 256> i2c_registers{};  // filled with a fixed pattern by default
     WirelessSettings wireless;
     DeviceModel();
@@ -96,13 +96,13 @@ struct SimulatorState {
     size_t packets_logged = 0;           // entries in packets()
     size_t stream_connections_made = 0;  // opened back to hosts after a login, since start
     size_t stream_connections_open = 0;
-    size_t video_frames_sent = 0;        // since start
-    size_t pictures_sent = 0;            // since start
-    size_t key_frame_requests = 0;       // 0x1019 received since start
-    size_t audio_blocks_sent = 0;        // blocks of the tone written to hosts, since start
-    size_t host_audio_blocks = 0;        // blocks hosts sent for the speaker
+    size_t video_frames_sent = 0;   // since start
+    size_t pictures_sent = 0;       // since start
+    size_t key_frame_requests = 0;  // 0x1019 received since start
+    size_t audio_blocks_sent = 0;   // blocks of the tone written to hosts, since start
+    size_t host_audio_blocks = 0;   // blocks hosts sent for the speaker
     std::vector<uint8_t> last_host_audio;
-    bool serial_open = false;            // from 0x3007 until 0x3008 or a logout
+    bool serial_open = false;  // from 0x3007 until 0x3008 or a logout
     // Identity, clock, pins, I2C registers and Wi-Fi as the probe holds them now.
     uint32_t device_id = 0;
     std::string alias;
@@ -152,8 +152,8 @@ public:
     void set_video_format(uint32_t format, uint16_t width, uint16_t height, uint32_t fps);
 
     // FrameHeader + data, as a video or picture payload.
-    static std::vector<uint8_t> frame_payload(uint32_t format, uint32_t resolution, uint32_t sequence,
-                                              bool key_frame, const std::vector<uint8_t> &data);
+    static std::vector<uint8_t> frame_payload(uint32_t format, uint32_t resolution, uint32_t sequence, bool key_frame,
+                                              const std::vector<uint8_t> &data);
     // Writes the packets, in order, on every open stream connection, never in
     // the middle of a frame the sender is writing. False when none is open.
     bool send_stream_packets(const std::vector<StreamPacket> &packets);

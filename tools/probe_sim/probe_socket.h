@@ -112,8 +112,7 @@ inline bool send_all(int fd, const uint8_t *buf, size_t n)
 // One non-blocking connect from `local` (port 0 picks any) to `remote`,
 // given up at the deadline or when stop is raised. Invalid socket on failure.
 inline Socket connect_from(const sockaddr_in &local, const sockaddr_in &remote,
-                           std::chrono::steady_clock::time_point deadline,
-                           const std::atomic<bool> &stop)
+                           std::chrono::steady_clock::time_point deadline, const std::atomic<bool> &stop)
 {
     Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!s.valid() || !set_nonblocking(s.fd()))

@@ -119,8 +119,8 @@ inline uint16_t get_u16(const uint8_t *p)
 
 inline uint32_t get_u32(const uint8_t *p)
 {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
 }
 
 struct CommandHeader {
@@ -174,14 +174,19 @@ inline uint32_t resolution_code(uint16_t width, uint16_t height)
     return static_cast<uint32_t>(width) << 16 | height;
 }
 
-inline uint16_t resolution_width(uint32_t code) { return static_cast<uint16_t>(code >> 16); }
-inline uint16_t resolution_height(uint32_t code) { return static_cast<uint16_t>(code); }
+inline uint16_t resolution_width(uint32_t code)
+{
+    return static_cast<uint16_t>(code >> 16);
+}
+inline uint16_t resolution_height(uint32_t code)
+{
+    return static_cast<uint16_t>(code);
+}
 
 // FrameHeader followed by the frame data; length_delta falsifies the length
 // word for fault injection.
-inline std::vector<uint8_t> frame_payload(uint32_t format, uint32_t resolution, uint32_t sequence,
-                                          bool key_frame, const uint8_t *data, size_t size,
-                                          uint32_t length_delta = 0)
+inline std::vector<uint8_t> frame_payload(uint32_t format, uint32_t resolution, uint32_t sequence, bool key_frame,
+                                          const uint8_t *data, size_t size, uint32_t length_delta = 0)
 {
     std::array<uint8_t, kFrameHeaderSize> header{};
     put_u32(&header[4], format);

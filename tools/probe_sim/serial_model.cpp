@@ -20,7 +20,10 @@ bool is_setter(uint16_t code)
     return code >= wire::kSetSerialSpeed && code <= wire::kSetSerialTimeout;
 }
 
-bool in_range(uint32_t v, uint32_t low, uint32_t high) { return v >= low && v <= high; }
+bool in_range(uint32_t v, uint32_t low, uint32_t high)
+{
+    return v >= low && v <= high;
+}
 
 }  // namespace
 

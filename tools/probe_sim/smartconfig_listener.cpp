@@ -148,7 +148,10 @@ void SmartConfigListener::Impl::take_datagram(int fd)
 
 SmartConfigListener::SmartConfigListener() : impl_(std::make_unique<Impl>()) {}
 
-SmartConfigListener::~SmartConfigListener() { stop(); }
+SmartConfigListener::~SmartConfigListener()
+{
+    stop();
+}
 
 bool SmartConfigListener::start(const std::string &address, uint16_t port)
 {

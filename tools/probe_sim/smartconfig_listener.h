@@ -16,10 +16,7 @@ constexpr uint16_t kSmartConfigPort = 10009;
 struct SmartConfigTexts {
     std::string first;
     std::string second;
-    bool operator==(const SmartConfigTexts &other) const
-    {
-        return first == other.first && second == other.second;
-    }
+    bool operator==(const SmartConfigTexts &other) const { return first == other.first && second == other.second; }
 };
 
 // Reads one datagram length at a time. A length that does not fit the
@@ -35,9 +32,9 @@ private:
     bool advance(int length);
 
     Stage stage_ = Stage::Preamble;
-    int step_ = 0;        // datagrams of the current stage seen so far
-    int expected_ = 0;    // text length, or the repeated length word
-    int character_ = 0;   // the character of the pair being read
+    int step_ = 0;       // datagrams of the current stage seen so far
+    int expected_ = 0;   // text length, or the repeated length word
+    int character_ = 0;  // the character of the pair being read
     uint32_t sum_ = 0;
     SmartConfigTexts texts_;
 };

@@ -167,7 +167,8 @@ StreamConnection::End StreamConnection::stream_until_closed(VideoSender &sender)
             continue;
         const FrameOrder order = take_frame_order();
         const auto interval = frame_interval(order.settings.fps);
-        next_frame = order.options.unlimited_rate ? Clock::now() : std::max(next_frame + interval, Clock::now() - interval);
+        next_frame =
+            order.options.unlimited_rate ? Clock::now() : std::max(next_frame + interval, Clock::now() - interval);
         uint64_t written = 0;
         switch (sender.send_next(out, order, written)) {
         case FrameOutcome::Sent:

@@ -75,8 +75,8 @@ void append_packets(std::vector<uint8_t> &out, uint32_t token, uint8_t type, con
     out.reserve(out.size() + size + count * wire::kHeaderSize);
     for (size_t i = 0; i < count; ++i) {
         const size_t offset = i * fragment;
-        append_packet(out, token, type, static_cast<uint8_t>(count), static_cast<uint8_t>(i),
-                      payload.data() + offset, std::min(fragment, size - offset));
+        append_packet(out, token, type, static_cast<uint8_t>(count), static_cast<uint8_t>(i), payload.data() + offset,
+                      std::min(fragment, size - offset));
     }
 }
 
@@ -182,8 +182,8 @@ VideoSender::CachedFrame *VideoSender::next_cached(const FrameOrder &order)
             if (!encoder.encode(image, s, key.strip_dht, n == 0, frame))
                 continue;
             CachedFrame cached;
-            cached.payload = wire::frame_payload(s.format, wire::resolution_code(s.width, s.height), 0,
-                                                 frame.key_frame, frame.data.data(), frame.data.size());
+            cached.payload = wire::frame_payload(s.format, wire::resolution_code(s.width, s.height), 0, frame.key_frame,
+                                                 frame.data.data(), frame.data.size());
             if (cached.payload.size() > wire::kMaxFramePayload)
                 continue;
             append_packets(cached.packets, token_, static_cast<uint8_t>(wire::StreamType::Video), cached.payload,
@@ -215,8 +215,7 @@ FrameOutcome VideoSender::send_faulted(StreamLink &link, std::vector<uint8_t> pa
     if (order.fault == Fault::StreamLengthMismatch)
         wire::put_u32(&payload[24], wire::get_u32(&payload[24]) + 1);
     const size_t first = bytes.size();
-    append_packets(bytes, token_, static_cast<uint8_t>(wire::StreamType::Video), payload,
-                   order.options.fragment_size);
+    append_packets(bytes, token_, static_cast<uint8_t>(wire::StreamType::Video), payload, order.options.fragment_size);
     if (order.fault == Fault::StreamWrongMagic)
         bytes[first + 2] = 'X';
     if (order.fault == Fault::StreamWrongToken)

@@ -53,15 +53,15 @@ std::array<VideoControl, kVideoControlCount> default_controls()
         v.mode = automatic ? 1 : 0;
         return v;
     };
-    c[0] = control(0, 255, 1, 128, false);      // brightness
-    c[1] = control(0, 100, 1, 50, false);       // contrast
-    c[2] = control(0, 100, 1, 64, false);       // saturation
-    c[4] = control(2800, 6500, 10, 4600, true); // white balance, kelvin
-    c[5] = control(100, 300, 1, 100, false);    // gamma
-    c[6] = control(0, 100, 1, 0, false);        // gain
-    c[7] = control(0, 7, 1, 3, false);          // sharpness
-    c[8] = control(0, 2, 1, 1, false);          // backlight compensation
-    c[9] = control(1, 5000, 1, 156, true);      // exposure, 100 µs units
+    c[0] = control(0, 255, 1, 128, false);       // brightness
+    c[1] = control(0, 100, 1, 50, false);        // contrast
+    c[2] = control(0, 100, 1, 64, false);        // saturation
+    c[4] = control(2800, 6500, 10, 4600, true);  // white balance, kelvin
+    c[5] = control(100, 300, 1, 100, false);     // gamma
+    c[6] = control(0, 100, 1, 0, false);         // gain
+    c[7] = control(0, 7, 1, 3, false);           // sharpness
+    c[8] = control(0, 2, 1, 1, false);           // backlight compensation
+    c[9] = control(1, 5000, 1, 156, true);       // exposure, 100 µs units
     return c;
 }
 
@@ -82,7 +82,10 @@ std::vector<uint8_t> words_bytes(std::initializer_list<uint32_t> words)
     return out;
 }
 
-bool in_range(uint32_t v, uint32_t low, uint32_t high) { return v >= low && v <= high; }
+bool in_range(uint32_t v, uint32_t low, uint32_t high)
+{
+    return v >= low && v <= high;
+}
 
 // Commands that carry no payload, and those that carry one u32.
 bool takes_nothing(uint16_t code)
@@ -159,8 +162,8 @@ VideoModel::VideoModel() : controls_(default_controls())
 
 bool VideoModel::handles(uint16_t code)
 {
-    return takes_nothing(code) || takes_u32(code) || code == wire::kSetVideoCtrl ||
-           code == wire::kSetRectYuyv || code == wire::kSetCrop || code == wire::kSetXuCtrl;
+    return takes_nothing(code) || takes_u32(code) || code == wire::kSetVideoCtrl || code == wire::kSetRectYuyv ||
+           code == wire::kSetCrop || code == wire::kSetXuCtrl;
 }
 
 VideoAnswer VideoModel::answer(uint16_t code, const std::vector<uint8_t> &payload)

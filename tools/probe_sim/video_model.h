@@ -68,7 +68,7 @@ enum class VideoEvent { None, Begin, End, Snapshot, ForceKeyFrame, PeerMaxFrame 
 
 struct VideoAnswer : ModelAnswer {
     VideoEvent event = VideoEvent::None;
-    uint32_t value = 0;                // the new peer maximum for PeerMaxFrame
+    uint32_t value = 0;  // the new peer maximum for PeerMaxFrame
 };
 
 class VideoModel {

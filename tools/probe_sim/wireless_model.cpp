@@ -9,7 +9,6 @@ namespace probesim {
 
 namespace {
 
-
 // Name and passphrase, each NUL-terminated in 40 bytes.
 constexpr size_t kFieldSize = 40;
 constexpr size_t kConfigSize = 2 * kFieldSize;

@@ -14,12 +14,13 @@ namespace qrn {
 namespace {
 
 const std::string kUsage = std::string(
-    "usage: qrn info ADDRESS [--port N] [--access STRING]\n"
-    "\n"
-    "Connects to the module at ADDRESS (an IPv4 address or a device ID) and\n"
-    "prints its company, protocol version, ID, alias and MAC address.\n"
-    "\n"
-    "  ADDRESS            the module to ask\n") + kEndpointHelp + kHelpOptionHelp;
+                               "usage: qrn info ADDRESS [--port N] [--access STRING]\n"
+                               "\n"
+                               "Connects to the module at ADDRESS (an IPv4 address or a device ID) and\n"
+                               "prints its company, protocol version, ID, alias and MAC address.\n"
+                               "\n"
+                               "  ADDRESS            the module to ask\n") +
+                           kEndpointHelp + kHelpOptionHelp;
 
 std::string version_text(int word)
 {
@@ -31,8 +32,7 @@ std::string version_text(int word)
 std::string mac_text(const uint8_t (&mac)[6])
 {
     char text[18];
-    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
-                  mac[5]);
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return text;
 }
 
@@ -90,8 +90,8 @@ int run(const Arguments &arguments)
 
 const Command &info_command()
 {
-    static const Command command{"info", "company, version, ID, alias and MAC of a module", kUsage,
-                                 kEndpointOptions, run};
+    static const Command command{"info", "company, version, ID, alias and MAC of a module", kUsage, kEndpointOptions,
+                                 run};
     return command;
 }
 

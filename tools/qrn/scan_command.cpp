@@ -16,15 +16,15 @@ namespace qrn {
 namespace {
 
 const std::string kUsage = std::string(
-    "usage: qrn scan [--once] [--interval S]\n"
-    "\n"
-    "Asks the local networks for modules every S seconds and shows the ones\n"
-    "that answer, refreshed until Ctrl-C. QRN_BCAST_ADDRS, a comma list of\n"
-    "addresses, replaces the broadcast addresses asked.\n"
-    "\n"
-    "  --once             wait two intervals, print the table once and end\n"
-    "  --interval S       seconds between requests, 1 to 3600 (default 1)\n") +
-    kHelpOptionHelp;
+                               "usage: qrn scan [--once] [--interval S]\n"
+                               "\n"
+                               "Asks the local networks for modules every S seconds and shows the ones\n"
+                               "that answer, refreshed until Ctrl-C. QRN_BCAST_ADDRS, a comma list of\n"
+                               "addresses, replaces the broadcast addresses asked.\n"
+                               "\n"
+                               "  --once             wait two intervals, print the table once and end\n"
+                               "  --interval S       seconds between requests, 1 to 3600 (default 1)\n") +
+                           kHelpOptionHelp;
 
 // Stops the process-wide scanner however the command ends.
 class Scanner {
@@ -40,7 +40,8 @@ public:
 
 void print_table(const ScanDeviceInfo *devices, int count)
 {
-    std::cout << std::left << std::setw(12) << "ID" << std::setw(21) << "alias" << "address\n";
+    std::cout << std::left << std::setw(12) << "ID" << std::setw(21) << "alias"
+              << "address\n";
     for (int i = 0; i < count; ++i)
         std::cout << std::setw(12) << devices[i].id << std::setw(21) << fixed_text(devices[i].alias)
                   << fixed_text(devices[i].address) << "\n";
@@ -86,8 +87,11 @@ int run(const Arguments &arguments)
 
 const Command &scan_command()
 {
-    static const Command command{"scan", "lists the modules that answer on the local networks", kUsage,
-                                 {{"--once", false}, {"--interval", true}}, run};
+    static const Command command{"scan",
+                                 "lists the modules that answer on the local networks",
+                                 kUsage,
+                                 {{"--once", false}, {"--interval", true}},
+                                 run};
     return command;
 }
 

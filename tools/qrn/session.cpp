@@ -3,7 +3,6 @@
 #include "failures.h"
 #include "qrn_net.h"
 
-
 namespace qrn {
 
 const std::vector<OptionRule> kEndpointOptions = {{"--port", true}, {"--access", true}};

@@ -13,17 +13,17 @@ namespace qrn {
 namespace {
 
 const std::string kUsage = std::string(
-    "usage: qrn smartconfig SSID [PASSWORD] [--seconds N]\n"
-    "\n"
-    "Broadcasts SSID and PASSWORD for N seconds on every broadcast address of\n"
-    "this host (or those of QRN_BCAST_ADDRS) for a module in provisioning mode\n"
-    "to pick up. Ctrl-C stops early. Put -- before a text that starts with\n"
-    "a dash.\n"
-    "\n"
-    "  SSID               the first text, at least 8 characters\n"
-    "  PASSWORD           the second text (the module's default when left out)\n"
-    "  --seconds N        how long to broadcast, 1 to 3600 (default 30)\n") +
-    kHelpOptionHelp;
+                               "usage: qrn smartconfig SSID [PASSWORD] [--seconds N]\n"
+                               "\n"
+                               "Broadcasts SSID and PASSWORD for N seconds on every broadcast address of\n"
+                               "this host (or those of QRN_BCAST_ADDRS) for a module in provisioning mode\n"
+                               "to pick up. Ctrl-C stops early. Put -- before a text that starts with\n"
+                               "a dash.\n"
+                               "\n"
+                               "  SSID               the first text, at least 8 characters\n"
+                               "  PASSWORD           the second text (the module's default when left out)\n"
+                               "  --seconds N        how long to broadcast, 1 to 3600 (default 30)\n") +
+                           kHelpOptionHelp;
 
 constexpr int kDefaultSeconds = 30;
 constexpr size_t kShortestFirstText = 8;
@@ -61,8 +61,8 @@ int run(const Arguments &arguments)
 
 const Command &smartconfig_command()
 {
-    static const Command command{"smartconfig", "broadcasts network credentials to a module", kUsage,
-                                 {{"--seconds", true}}, run};
+    static const Command command{
+        "smartconfig", "broadcasts network credentials to a module", kUsage, {{"--seconds", true}}, run};
     return command;
 }
 

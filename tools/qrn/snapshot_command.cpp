@@ -17,15 +17,15 @@ namespace qrn {
 namespace {
 
 const std::string kUsage = std::string(
-    "usage: qrn snapshot ADDRESS FILE.jpg [--port N] [--access STRING]\n"
-    "\n"
-    "Asks the module at ADDRESS for a still picture and writes it to FILE.jpg.\n"
-    "Pictures sent without Huffman tables get the standard ones, so the file\n"
-    "always decodes.\n"
-    "\n"
-    "  ADDRESS            the module to ask\n"
-    "  FILE.jpg           where to write the picture (replaced if it exists)\n") +
-    kEndpointHelp + kHelpOptionHelp;
+                               "usage: qrn snapshot ADDRESS FILE.jpg [--port N] [--access STRING]\n"
+                               "\n"
+                               "Asks the module at ADDRESS for a still picture and writes it to FILE.jpg.\n"
+                               "Pictures sent without Huffman tables get the standard ones, so the file\n"
+                               "always decodes.\n"
+                               "\n"
+                               "  ADDRESS            the module to ask\n"
+                               "  FILE.jpg           where to write the picture (replaced if it exists)\n") +
+                           kEndpointHelp + kHelpOptionHelp;
 
 // The module answers the request before its picture arrives, and drops the
 // picture when its stream connection back to us is not up yet (just after
@@ -130,8 +130,8 @@ int run(const Arguments &arguments)
 
 const Command &snapshot_command()
 {
-    static const Command command{"snapshot", "a still picture from a module, as a JPEG file", kUsage,
-                                 kEndpointOptions, run};
+    static const Command command{"snapshot", "a still picture from a module, as a JPEG file", kUsage, kEndpointOptions,
+                                 run};
     return command;
 }
 

@@ -17,15 +17,15 @@ namespace qrn {
 namespace {
 
 const std::string kUsage = std::string(
-    "usage: qrn stream ADDRESS [--seconds N] [--port N] [--access STRING]\n"
-    "\n"
-    "Starts the video of the module at ADDRESS, counts the frames and bytes\n"
-    "that arrive, shows the frame and bit rates as it goes, and stops the\n"
-    "video after N seconds or at Ctrl-C, with a summary.\n"
-    "\n"
-    "  ADDRESS            the module to stream from\n"
-    "  --seconds N        how long to stream, 1 to 86400 (default 10)\n") +
-    kEndpointHelp + kHelpOptionHelp;
+                               "usage: qrn stream ADDRESS [--seconds N] [--port N] [--access STRING]\n"
+                               "\n"
+                               "Starts the video of the module at ADDRESS, counts the frames and bytes\n"
+                               "that arrive, shows the frame and bit rates as it goes, and stops the\n"
+                               "video after N seconds or at Ctrl-C, with a summary.\n"
+                               "\n"
+                               "  ADDRESS            the module to stream from\n"
+                               "  --seconds N        how long to stream, 1 to 86400 (default 10)\n") +
+                           kEndpointHelp + kHelpOptionHelp;
 
 constexpr int kDefaultSeconds = 10;
 constexpr unsigned kPollMilliseconds = 100;
@@ -104,10 +104,14 @@ std::string progress_text(const StreamCount &count, Clock::duration elapsed)
 std::string format_name(uint32_t format)
 {
     switch (format) {
-    case QRN_FORMAT_YUYV: return "YUYV";
-    case QRN_FORMAT_JPEG: return "Motion-JPEG";
-    case QRN_FORMAT_H264: return "H.264";
-    default: return "format " + std::to_string(format);
+    case QRN_FORMAT_YUYV:
+        return "YUYV";
+    case QRN_FORMAT_JPEG:
+        return "Motion-JPEG";
+    case QRN_FORMAT_H264:
+        return "H.264";
+    default:
+        return "format " + std::to_string(format);
     }
 }
 
