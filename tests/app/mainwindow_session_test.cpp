@@ -162,6 +162,7 @@ private slots:
     void storedBrightnessGoesOutAtStartUnless128();
     void chartKeeps359PointsOfFramesPerSecond();
     void rebootReconfiguresTheSecondModule();
+    void startLanguageFollowsTheSystemList();
 
 private:
     void writeSettings(const QVariantMap &values);
@@ -606,6 +607,22 @@ void MainWindowSessionTest::rebootReconfiguresTheSecondModule()
     QCOMPARE(mSecondModule->state().device.ssid, std::string("probe-9"));
     // The source's stream ended, and the window with it.
     QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(*mWindow, "mConnectDeviceButton")->isVisible(), kWaitMs);
+}
+
+// Run by ctest once per system language list (LANGUAGE), with the language
+// the window must start in.
+void MainWindowSessionTest::startLanguageFollowsTheSystemList()
+{
+    if (!qEnvironmentVariableIsSet("KELVO_EXPECTED_LANGUAGE"))
+        QSKIP("run by ctest with LANGUAGE and KELVO_EXPECTED_LANGUAGE set");
+    const bool chinese = qEnvironmentVariable("KELVO_EXPECTED_LANGUAGE") == "0";
+    buildWindow();
+    QVERIFY(child<QAction>(*mWindow, "action_zh_CN")->isChecked() == chinese);
+    QVERIFY(child<QAction>(*mWindow, "action_en_US")->isChecked() == !chinese);
+    QCOMPARE(child<QPushButton>(*mWindow, "mConnectDeviceButton")->text(),
+             chinese ? QString::fromUtf8("连  接") : QString("Connect"));
+    // Only a choice from the menu is stored.
+    QVERIFY(!settings().contains("LANG_STR"));
 }
 
 QTEST_MAIN(MainWindowSessionTest)
