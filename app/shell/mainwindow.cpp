@@ -324,7 +324,7 @@ void MainWindow::onVideoCaptured(int captureId, QImage image)
 
 int MainWindow::displayImage(QImage image)
 {
-    ui->mVideoWidget->presentImage(image.copy());
+    ui->mVideoWidget->presentImage(image);
     ++mFrameCount;
     return 0;
 }
@@ -576,8 +576,12 @@ void MainWindow::createFpsChart()
         axis->setTitleText(title);
         return axis;
     };
-    mChart->setAxisX(makeAxis(mChartSpan, QStringLiteral("时间(秒)")), mSeries);
-    mChart->setAxisY(makeAxis(20, QStringLiteral("帧速(FPS)")), mSeries);
+    const auto attach = [this](QValueAxis *axis, Qt::Alignment side) {
+        mChart->addAxis(axis, side);
+        mSeries->attachAxis(axis);
+    };
+    attach(makeAxis(mChartSpan, QStringLiteral("时间(秒)")), Qt::AlignBottom);
+    attach(makeAxis(20, QStringLiteral("帧速(FPS)")), Qt::AlignLeft);
 
     mChartView = new QChartView(mChart);
     mChartView->setRenderHint(QPainter::Antialiasing);

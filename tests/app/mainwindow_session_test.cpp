@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
 #include <QtTest>
 
 #include <memory>
@@ -323,7 +324,14 @@ void MainWindowSessionTest::noDeviceGivesOneBoxInTheStartLanguage()
     buildWindow();
 
     BoxAnswerer answerer(button);
+    // Runs once the connect has begun: the window shows it is busy.
+    Qt::CursorShape whileConnecting = Qt::ArrowCursor;
+    QTimer::singleShot(0, [&] {
+        if (QApplication::overrideCursor())
+            whileConnecting = QApplication::overrideCursor()->shape();
+    });
     QVERIFY(!connectWindow());
+    QCOMPARE(whileConnecting, Qt::WaitCursor);
     QCOMPARE(answerer.texts, QStringList({text}));
     QCOMPARE(answerer.buttons, QList<QStringList>({{button}}));
     QVERIFY(child<QPushButton>(*mWindow, "mConnectDeviceButton")->isVisible());
@@ -573,6 +581,16 @@ void MainWindowSessionTest::chartKeeps359PointsOfFramesPerSecond()
     QtCharts::QLineSeries *series = fpsSeries(*mWindow);
     QVERIFY(series);
     QCOMPARE(series->count(), 0);
+    const QList<QtCharts::QAbstractAxis *> axes = series->attachedAxes();
+    QCOMPARE(axes.size(), 2);
+    for (QtCharts::QAbstractAxis *axis : axes) {
+        auto *values = qobject_cast<QtCharts::QValueAxis *>(axis);
+        QVERIFY(values);
+        const bool time = axis->orientation() == Qt::Horizontal;
+        QCOMPARE(values->max(), time ? 360.0 : 20.0);
+        QCOMPARE(values->min(), 0.0);
+        QCOMPARE(values->titleText(), time ? QString::fromUtf8("时间(秒)") : QString::fromUtf8("帧速(FPS)"));
+    }
     int shown = 0;
     for (int tick = 0; tick < 400; ++tick) {
         for (int frame = 0; frame < tick % 7; ++frame)
