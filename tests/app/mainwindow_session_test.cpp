@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -163,6 +164,8 @@ private slots:
     void storedBrightnessGoesOutAtStartUnless128();
     void chartKeeps359PointsOfFramesPerSecond();
     void rebootReconfiguresTheSecondModule();
+    void filesAndFoldersOpenOnTheDesktop();
+    void cancelledFolderChoiceFallsBackToTheDefault();
     void startLanguageFollowsTheSystemList();
 
 private:
@@ -301,6 +304,11 @@ void MainWindowSessionTest::wifiFallsBackToTheSdkModule()
                                        std::chrono::milliseconds(kWaitMs)));
     QTRY_VERIFY_WITH_TIMEOUT(!pictureIsBlack(*mWindow), kWaitMs);
     QVERIFY(child<QTimer>(*mWindow, "mFpsTimer")->isActive());
+
+    // Closing the window while connected ends the session with the module.
+    mWindow.reset();
+    QVERIFY(mSdkModule.sim->wait_until([](const auto &s) { return s.stream_connections_open == 0; },
+                                       std::chrono::milliseconds(kWaitMs)));
 }
 
 void MainWindowSessionTest::noDeviceGivesOneBoxInTheStartLanguage_data()
@@ -625,6 +633,52 @@ void MainWindowSessionTest::rebootReconfiguresTheSecondModule()
     QCOMPARE(mSecondModule->state().device.ssid, std::string("probe-9"));
     // The source's stream ended, and the window with it.
     QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(*mWindow, "mConnectDeviceButton")->isVisible(), kWaitMs);
+}
+
+// Takes the URLs the window hands to the desktop.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+void MainWindowSessionTest::filesAndFoldersOpenOnTheDesktop()
+{
+    writeSettings({{"LANG_STR", 1}, {"KEY_STORAGE_PATH_STR", picturesFolder()}, {"KEY_FILENAME_STR", "a b#1"}});
+    buildWindow();
+    QCOMPARE(store(testPicture()), 0);
+    UrlCatcher catcher;
+
+    auto *table = child<QTableWidget>(*mWindow, "tableWidget");
+    for (int column = 0; column < 3; ++column)
+        emit table->itemDoubleClicked(table->item(0, column));
+    QCOMPARE(catcher.urls, QList<QUrl>({QUrl::fromLocalFile(picturesFolder() + "/a b#1.jpg")}));
+    QVERIFY(QFileInfo::exists(catcher.urls[0].toLocalFile()));
+
+    child<QAction>(*mWindow, "action_Save")->trigger();
+    QCOMPARE(catcher.urls.value(1), QUrl::fromLocalFile(picturesFolder()));
+    child<QAction>(*mWindow, "action_Manual")->trigger();
+    QCOMPARE(catcher.urls.value(2).fileName(), QString("User_Manual_EN.pdf"));
+}
+
+void MainWindowSessionTest::cancelledFolderChoiceFallsBackToTheDefault()
+{
+    writeSettings({{"KEY_STORAGE_PATH_STR", picturesFolder()}});
+    buildWindow();
+    QCOMPARE(child<QLineEdit>(*mWindow, "mStoragePathText")->text(), picturesFolder());
+    QTimer::singleShot(0, [] {
+        if (QWidget *dialog = QApplication::activeModalWidget())
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+    });
+    child<QPushButton>(*mWindow, "mPathChoseButton")->click();
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    QCOMPARE(child<QLineEdit>(*mWindow, "mStoragePathText")->text(), pictures);
+    QCOMPARE(settings().value("KEY_STORAGE_PATH_STR").toString(), pictures);
 }
 
 // Run by ctest once per system language list (LANGUAGE), with the language
