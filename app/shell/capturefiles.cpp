@@ -1,6 +1,5 @@
 #include "capturefiles.h"
 
-#include <QDir>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>

@@ -11,7 +11,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
