@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTableWidget>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
 
@@ -94,14 +96,21 @@ private slots:
 
 private:
     MainWindow &window(int language) { return *mWindows[language]; }
+    QTemporaryDir mScratch;
     std::unique_ptr<MainWindow> mWindows[2];
 };
 
 void MainWindowTest::initTestCase()
 {
+    // The window reads its language from the settings file in the working
+    // directory: one scratch folder per language.
+    QVERIFY(mScratch.isValid());
     for (int language : {kChinese, kEnglish}) {
+        const QString folder = mScratch.path() + "/" + QString::number(language);
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QDir::setCurrent(folder));
+        QSettings(QStringLiteral("./applicaiton.ini"), QSettings::IniFormat).setValue("LANG_STR", language);
         mWindows[language] = std::make_unique<MainWindow>();
-        mWindows[language]->applyLanguage(language);
         mWindows[language]->show();
         QVERIFY(QTest::qWaitForWindowExposed(mWindows[language].get()));
     }
@@ -184,7 +193,8 @@ void MainWindowTest::texts_data()
     row("action_en_US", "English", "English");
     row("action_Exit", "退出程序(E)", "Exit(E)");
     row("action_Reset", "还原亮度(R)", "Reset Brightness");
-    row("currentBrightnessLabel", white12Span("0 "), white12Span("0 "));
+    // The window puts the brightness there: 170 without a stored value.
+    row("currentBrightnessLabel", "170", "170");
     row("label_3", whiteSpan("亮    度： 0"), whiteSpan("Brightness: 0"));
     row("brightnessMaxmum", white12Span("255"), white12Span("255"));
     row("label", whiteSpan("保存名称："), white12Span("Save name:"));
