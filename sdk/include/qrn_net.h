@@ -566,7 +566,8 @@ QRN_API int QRN_NET_Audio_ReleaseData(int handle, void *block);
  * Sends length bytes of audio to the module as one stream packet. Returns
  * 0 once the whole packet went out, or:
  *   QRN_ERR_INVALID_HANDLE  unknown handle;
- *   QRN_ERR_NULL_POINTER    NULL data or a negative length;
+ *   QRN_ERR_NULL_POINTER    NULL data or a negative length (tested after
+ *                           the handle);
  *   QRN_ERR_FAILED          the audio is not running, the stream connection
  *                           is down, or the send failed;
  *   QRN_ERR_TIMEOUT         the module did not take the packet within the
@@ -618,7 +619,8 @@ QRN_API int QRN_NET_Serial_End(int handle);
  * Sends length bytes to the port as one stream packet; on 0 the sent total
  * grows by length. Returns 0 once the whole packet went out, or:
  *   QRN_ERR_INVALID_HANDLE  unknown handle;
- *   QRN_ERR_NULL_POINTER    NULL data or a negative length;
+ *   QRN_ERR_NULL_POINTER    NULL data or a negative length (tested after
+ *                           the handle);
  *   QRN_ERR_FAILED          the port is closed, the stream connection is
  *                           down, or the send failed;
  *   QRN_ERR_TIMEOUT         the module did not take the packet within the
