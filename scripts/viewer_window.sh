@@ -14,6 +14,7 @@
 readonly viewer_connect_button=(1334 377)
 # A point of the button off its text.
 readonly viewer_connect_edge=(1290 362)
+# shellcheck disable=SC2034  # read by the viewer test
 readonly viewer_connect_area=100x40+1284+357
 # A 4:3 frame is shrunk to the widget's width and centred on black
 # (896 x 672 at y 114..786), so this middle part lies inside it.

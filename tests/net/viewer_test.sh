@@ -15,7 +15,7 @@ kind=$3
 screenshot=${4:-}
 # shellcheck source-path=SCRIPTDIR source=test_helpers.sh
 source "$(dirname "$0")/test_helpers.sh"
-# shellcheck source=../../scripts/viewer_window.sh
+# shellcheck source-path=SCRIPTDIR/../../scripts source=viewer_window.sh
 source "$(dirname "$0")/../../scripts/viewer_window.sh"
 
 for tool in Xvfb xdotool import convert compare ss; do
