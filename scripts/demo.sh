@@ -97,6 +97,7 @@ source scripts/viewer_window.sh
 start_xvfb "$work"
 pids+=("$xvfb_pid")
 export DISPLAY
+unset QT_QPA_PLATFORM
 # A working folder of its own whose settings choose WiFi, so the settings
 # beside the viewer stay as a user left them.
 printf '[General]\nKEY_CAMERA_TYPE_STR=1\n' >"$work/applicaiton.ini"

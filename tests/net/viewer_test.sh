@@ -54,6 +54,8 @@ trap 'exit 129' HUP
 
 start_xvfb "$logs" || fail "Xvfb did not start"
 export DISPLAY
+# The window goes to that display whatever the caller's session is.
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
 # A user's own working folder: settings choosing WiFi and English, the home,
 # temporary and runtime folders private to this run (the single-instance
