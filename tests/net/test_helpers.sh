@@ -4,7 +4,7 @@
 # what a program printed.
 
 test_name=$(basename "$0" .sh)
-testnet="$(dirname "${BASH_SOURCE[0]}")/testnet.sh"
+testnet="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/testnet.sh"
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 
@@ -27,14 +27,15 @@ wait_for_line()
 }
 
 # start_simulator SIMULATOR DEVICE [ARG]...: runs the simulator in the device
-# namespace, its output in $logs/DEVICE, and waits until it listens. The
+# namespace, its output in $logs/DEVICE, and waits until it listens (the
+# second kind says where it streams). The
 # session ends it with everything else in the namespaces.
 start_simulator()
 {
   local simulator=$1 device=$2
   shift 2
   "$testnet" run-device "$device" "$simulator" "$@" >"$logs/$device" 2>&1 &
-  wait_for_line "$logs/$device" "listening on" 10 ||
+  wait_for_line "$logs/$device" "listening on|streaming on" 10 ||
     fail "the simulator in '$device' did not start: $(cat "$logs/$device")"
 }
 
