@@ -17,7 +17,7 @@
 
 namespace testing_support {
 
-constexpr auto kStreamWait = std::chrono::seconds(5);
+inline const auto kStreamWait = test_wait(std::chrono::seconds(5));
 
 inline std::vector<uint8_t> u32_words(std::initializer_list<uint32_t> words)
 {

@@ -25,7 +25,7 @@ namespace {
 constexpr uint32_t kJpeg = 2;
 constexpr uint32_t kH264 = 3;
 constexpr uint32_t kSmall = (320u << 16) | 240u;
-constexpr auto kWait = std::chrono::seconds(5);
+const auto kWait = testing_support::test_wait(std::chrono::seconds(5));
 
 std::vector<uint8_t> pattern(size_t size, uint8_t seed)
 {

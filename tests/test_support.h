@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -12,6 +13,18 @@
 #include "qrn_net.h"
 
 namespace testing_support {
+
+// A bounded wait of the tests, stretched where they run under a slow tool
+// such as valgrind (QRN_TEST_TIME_SCALE=N multiplies every such wait).
+inline std::chrono::milliseconds test_wait(std::chrono::milliseconds base)
+{
+    static const int scale = [] {
+        const char *text = std::getenv("QRN_TEST_TIME_SCALE");
+        const int value = text ? std::atoi(text) : 1;
+        return value > 0 ? value : 1;
+    }();
+    return base * scale;
+}
 
 // A fresh 127.x.y.z address per call, so simulators never share a port:
 // ctest runs each test in its own process, two at a time, so the process id
