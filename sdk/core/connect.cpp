@@ -3,22 +3,19 @@
 #include <new>
 
 #include "device_address.h"
+#include "PPPP_API.h"
 #include "lan_login.h"
+#include "p2p_connect.h"
 #include "receive_thread.h"
 #include "stream_reader.h"
 #include "qrn_net.h"
 #include "session_table.h"
+#include "transport_switch.h"
 #include "wire_protocol.h"
 
 namespace {
 
 constexpr char kDefaultUser[] = "SQRN";
-
-int p2p_connect(SessionContext *)
-{
-    // No peer-to-peer transport is configured: the server is never reached.
-    return QRN_ERR_FAILED;
-}
 
 struct TeardownRequest {
     int handle;
@@ -49,7 +46,9 @@ void teardown(void *argument)
         // unlocked: shutting the sockets down below wakes it at once.
     }
     // Wake the receive thread wherever it waits, let it end, then close.
-    {
+    if (session->address_kind == kAddressKindDeviceId) {
+        PPPP_ForceClose(session->p2p_session);
+    } else {
         std::lock_guard<std::mutex> guard(session->socket_mutex);
         quarn_socket_shutdown(session->listen_socket);
         quarn_socket_shutdown(session->data_socket);
@@ -57,6 +56,7 @@ void teardown(void *argument)
     quarn_cond_post(session->data_ready);
     quarn_thread_destroy(session->receive_thread);
     session->receive_thread = nullptr;
+    session->p2p_session = -1;
     close_stream_sockets(session);
     session->spare_elements.clear();
     session_slot_release(static_cast<int>(static_cast<uint32_t>(request.handle) - kHandleBase));
@@ -97,11 +97,14 @@ int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, co
     session->address_kind = kind;
     store_address(address, kind, session->address);
     session->command_port = port > 0 ? port : kDefaultCommandPort;
+    session->max_relay_retries = kMaxRelayRetries;
+    session->handover_mark = 0;
+    session->stream_lost = 0;
     if (encrypt)
         std::strcpy(session->encrypt, encrypt);
     std::strcpy(session->user, user ? user : kDefaultUser);
 
-    const int result = kind == kAddressKindIp ? lan_login(session) : p2p_connect(session);
+    const int result = kind == kAddressKindIp ? lan_login(session) : p2p_connect(session, nullptr);
     if (result != QRN_OK) {
         session_slot_release(slot);
         return result;
@@ -115,9 +118,13 @@ int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, co
         session->connected = 0;
         command_transaction(session, CMD_LOGOUT, nullptr, 0, nullptr, 0, nullptr);
         close_stream_sockets(session);
+        PPPP_ForceClose(session->p2p_session);
+        session->p2p_session = -1;
         session_slot_release(slot);
         return QRN_ERR_FAILED;
     }
+    if (kind == kAddressKindDeviceId && session->trans_mode == TRANS_RELAY && transport_switch_enabled())
+        start_transport_switch(session, slot);
     *handle_out = handle;
     return kind == kAddressKindDeviceId ? 1 : 0;
 }
@@ -125,9 +132,8 @@ int QRN_NET_ConnectDeviceUser(int *handle_out, const char *address, int port, co
 int QRN_NET_Disconnect(int handle)
 {
     uint32_t id = 0;
-    if (session_validate(handle, &id) != 0)
+    if (session_begin_ending(handle, &id) != 0)
         return QRN_OK;
-    session_mark_ending(handle, id);
     auto *request = new (std::nothrow) TeardownRequest{handle, id};
     if (request && quarn_thread_run_detached(teardown, request) != 0)
         delete request;

@@ -9,7 +9,7 @@
 
 namespace {
 
-int drop_rest(FrameAssembly &frame, uint32_t length, StreamSocketReader &reader)
+int drop_rest(FrameAssembly &frame, uint32_t length, StreamByteReader &reader)
 {
     reset_frame(frame);
     frame.discarding = true;
@@ -33,7 +33,7 @@ bool start_element(FrameAssembly &frame, SpareElements &spares)
 
 }  // namespace
 
-int append_frame_fragment(FrameAssembly &frame, const StreamHeader &header, StreamSocketReader &reader,
+int append_frame_fragment(FrameAssembly &frame, const StreamHeader &header, StreamByteReader &reader,
                           SpareElements &spares)
 {
     if (header.fragment_index == 0)

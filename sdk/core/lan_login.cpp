@@ -57,25 +57,10 @@ int receive_failure(int result)
     return result == QUARN_TIMEOUT ? QRN_ERR_TIMEOUT : QRN_ERR_IO;
 }
 
-int build_login(const SessionContext *session, uint8_t *packet)
-{
-    const size_t encrypt_length = std::strlen(session->encrypt);
-    const uint32_t payload_length = encrypt_length ? kLoginPayloadSize : 0;
-    std::memset(packet, 0, kHeaderSize + kLoginPayloadSize);
-    encode_command_header(packet, {CMD_LOGIN, 0, 0, payload_length});
-    if (payload_length) {
-        uint8_t *payload = packet + kHeaderSize;
-        std::memcpy(payload, session->encrypt, encrypt_length);
-        std::memcpy(payload + 32, "Windows", 7);
-        std::memcpy(payload + 44, session->user, std::strlen(session->user));
-    }
-    return kHeaderSize + static_cast<int>(payload_length);
-}
-
 int exchange_login(SessionContext *session, int socket)
 {
     uint8_t packet[kHeaderSize + kLoginPayloadSize];
-    const int length = build_login(session, packet);
+    const int length = build_login_packet(session, packet);
     if (quarn_tcp_send(socket, packet, length) < 0)
         return QRN_ERR_IO;
 
@@ -109,6 +94,21 @@ int exchange_login(SessionContext *session, int socket)
 }
 
 }  // namespace
+
+int build_login_packet(const SessionContext *session, uint8_t *packet)
+{
+    const size_t encrypt_length = std::strlen(session->encrypt);
+    const uint32_t payload_length = encrypt_length ? kLoginPayloadSize : 0;
+    std::memset(packet, 0, kHeaderSize + kLoginPayloadSize);
+    encode_command_header(packet, {CMD_LOGIN, 0, 0, payload_length});
+    if (payload_length) {
+        uint8_t *payload = packet + kHeaderSize;
+        std::memcpy(payload, session->encrypt, encrypt_length);
+        std::memcpy(payload + 32, "Windows", 7);
+        std::memcpy(payload + 44, session->user, std::strlen(session->user));
+    }
+    return kHeaderSize + static_cast<int>(payload_length);
+}
 
 void apply_login_payload(SessionContext *session, const uint8_t *payload, uint32_t length)
 {

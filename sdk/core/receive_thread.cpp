@@ -7,6 +7,20 @@
 
 namespace {
 
+// The stream is gone: the session is no longer connected, and a waiting
+// poller hears of it, unless the transport switch is replacing the session.
+// The switch clears its mark before it looks at stream_lost, and this
+// thread sets stream_lost before it looks at the mark, so a loss during a
+// switch that gives up is announced by one of the two.
+void announce_loss(SessionContext *session)
+{
+    session->stream_lost = 1;
+    if (session->handover_mark)
+        return;
+    session->connected = 0;
+    quarn_cond_post(session->data_ready);
+}
+
 // The session the thread serves; it ends once the context was reused
 // (token), torn down (run flag) or released (no longer in use).
 void receive_loop(void *argument)
@@ -15,8 +29,9 @@ void receive_loop(void *argument)
     const uint32_t token = session->token;
     StreamAssembly &a = session->stream;
     a.pending_wake.bind(session->data_ready);
+    const bool lan = session->address_kind == kAddressKindIp;
     while (session->receive_running && session->token == token) {
-        if (!session->data_channel_up) {
+        if (lan && !session->data_channel_up) {
             a.pending_wake.post();
             if (!accept_stream(session) && session->listen_socket < 0)
                 return;  // nothing can connect any more
@@ -34,12 +49,13 @@ void receive_loop(void *argument)
             return;
         if (result == QRN_ERR_CLOSED) {
             close_stream_sockets(session);
-            session->connected = 0;
-            quarn_cond_post(session->data_ready);
+            announce_loss(session);
             return;
         }
-        if (result == QRN_ERR_OTHER_SESSION || result == QRN_ERR_MALFORMED)
-            drop_stream_connection(session);  // the device connects again
+        // On the LAN the device connects again; over P2P the next magic is
+        // looked for in the same stream.
+        if (lan && (result == QRN_ERR_OTHER_SESSION || result == QRN_ERR_MALFORMED))
+            drop_stream_connection(session);
     }
 }
 

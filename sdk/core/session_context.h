@@ -40,6 +40,10 @@ constexpr int kParamChangeAreaSize = 10240;
 constexpr int kLastResponseSize = 4096;
 constexpr int kStreamHeaderBufferSize = 512;
 constexpr int kReadAheadSize = 16 * 1024;
+constexpr int kP2pInitStringSize = 512;
+constexpr int kP2pWindowSize = 100;
+constexpr int kP2pPayloadSize = 2048;
+constexpr int kMaxRelayRetries = 8;
 
 struct FrameElement;
 
@@ -59,6 +63,9 @@ struct FrameAssembly {
 // packet costs an allocation. Written by the receive thread only.
 struct StreamAssembly {
     uint8_t header[kStreamHeaderBufferSize] = {};
+    // P2P: bytes of the next header that a resynchronisation kept at the
+    // start of header.
+    uint32_t header_held = 0;
     FrameAssembly video;
     FrameAssembly picture;
     std::vector<uint8_t> audio = std::vector<uint8_t>(kAudioBufferSize);
@@ -78,6 +85,20 @@ struct StreamAssembly {
     uint32_t ahead_begin = 0;
     uint32_t ahead_end = 0;
     PendingWake pending_wake;
+};
+
+// The answer being read from channel 1 of a P2P session. Kept between
+// commands, so the bytes of an answer that came too late are read past.
+struct P2pResponseReader {
+    uint8_t window[kP2pWindowSize] = {};
+    uint8_t payload[kP2pPayloadSize] = {};
+    uint32_t header_held = 0;
+    uint32_t payload_expected = 0;  // still to come
+    uint32_t payload_held = 0;      // kept in payload; the rest of a longer one is read past
+    uint32_t payload_length = 0;    // as the header announced it
+    bool complete = false;
+
+    void clear() { *this = P2pResponseReader(); }
 };
 
 // The video stream's running state and its rate figures. Only the receive
@@ -171,6 +192,17 @@ struct SessionContext {
     char encrypt[kEncryptSize] = {};         // connect, then cache (QRN_NET_SetEncrypt)
     char user[kUserSize] = {};               // connect
     int command_port = kDefaultCommandPort;  // connect
+    // Peer-to-peer. The session handle is written by the connect and set to
+    // -1 by the teardown or the switch once nothing reads it any more.
+    int p2p_session = -1;
+    char p2p_init_string[kP2pInitStringSize] = {};  // connect
+    int max_relay_retries = kMaxRelayRetries;       // connect
+    P2pResponseReader p2p_reader;                   // command_lock
+    // Set while the transport switch is replacing this session: its stream
+    // then ends without announcing a loss. stream_lost records that it did,
+    // so a switch that gives up can announce it after all.
+    std::atomic<int> handover_mark{0};
+    std::atomic<int> stream_lost{0};
     // The stream sockets (LAN). socket_mutex guards listen_socket,
     // data_socket and the send fields below; data_channel_up is written
     // under it and may be read without it. The receive thread reads the

@@ -14,7 +14,10 @@
 namespace {
 
 struct Slot {
+    // Set by the transport switch, with the id of the session it replaced,
+    // so that a caller who waited on that session learns of the swap.
     int switched = 0;
+    uint32_t switched_from_id = 0;
     int in_use = 0;
     SessionContext *context = nullptr;
     uint32_t ending_id = 0;  // the context id a teardown was started for
@@ -122,6 +125,12 @@ void reset_context(SessionContext *context)
     context->serial.open = 0;
     context->serial.sent_bytes = 0;
     context->teardown_started = 0;
+    context->p2p_session = -1;
+    std::memset(context->p2p_init_string, 0, sizeof context->p2p_init_string);
+    context->p2p_reader.clear();
+    context->stream.header_held = 0;
+    context->handover_mark = 0;
+    context->stream_lost = 0;
     // Nothing the last session left behind reaches the new one: not its
     // frames and blocks, which may come from another device, nor a wake-up
     // that would end the new session's first poll.
@@ -152,10 +161,8 @@ int session_slot_take(int address_kind)
 {
     SessionTable &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
-    if (address_kind == kAddressKindDeviceId && !t.p2p_initialised) {
-        t.p2p_initialised = 1;
-        PPPP_Initialize(p2p_init_string_for(""));
-    }
+    if (address_kind == kAddressKindDeviceId && !t.p2p_initialised)
+        t.p2p_initialised = PPPP_Initialize(load_p2p_init_strings()[0].c_str()) >= 0;
     if (t.last_released < 0 || t.last_released >= kSlotCount)
         t.last_released = -1;
     const int index = find_free_slot(t);
@@ -170,6 +177,7 @@ int session_slot_take(int address_kind)
         reset_context(slot.context);
     }
     slot.in_use = 1;
+    slot.switched = 0;
     slot.context->id = t.next_context_id++;
     ++t.open_sessions;
     return index;
@@ -185,6 +193,7 @@ void session_slot_release(int index)
         return;
     --t.open_sessions;
     t.slots[index].in_use = 0;
+    t.slots[index].switched = 0;
     t.last_released = index;
     if (t.open_sessions == 0 && t.p2p_initialised) {
         PPPP_DeInitialize();
@@ -193,14 +202,19 @@ void session_slot_release(int index)
     t.slot_released.notify_all();
 }
 
-void session_mark_ending(int handle, uint32_t id)
+int session_begin_ending(int handle, uint32_t *id)
 {
     const uint32_t index = static_cast<uint32_t>(handle) - static_cast<uint32_t>(kHandleBase);
     if (index >= kSlotCount)
-        return;
+        return -1;
     SessionTable &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
-    t.slots[index].ending_id = id;
+    Slot &slot = t.slots[index];
+    if (!slot.in_use || !slot.context)
+        return -1;
+    *id = slot.context->id;
+    slot.ending_id = *id;
+    return 0;
 }
 
 int session_wait_ended(int handle, unsigned timeout_ms)
@@ -227,17 +241,38 @@ int session_validate(int handle, uint32_t *id)
     SessionTable &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
     const Slot &slot = t.slots[index];
-    if (slot.switched)
-        return 1;
     if (!slot.in_use || !slot.context)
         return -1;
     if (id) {
         if (*id == 0)
             *id = slot.context->id;
         else if (*id != slot.context->id)
-            return -1;
+            return slot.switched && *id == slot.switched_from_id ? 1 : -1;
     }
     return 0;
+}
+
+bool session_slots_swap(int replaced_slot, const SessionContext *replaced, uint32_t replaced_id, int replacement_slot,
+                        bool (*alive)(const SessionContext *))
+{
+    SessionTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    Slot &from = t.slots[replaced_slot];
+    Slot &to = t.slots[replacement_slot];
+    if (from.context != replaced || replaced->id != replaced_id || !from.in_use || !to.in_use ||
+        from.ending_id == replaced_id || !alive(replaced))
+        return false;
+    std::swap(from.context, to.context);
+    from.switched = 1;
+    from.switched_from_id = replaced->id;
+    return true;
+}
+
+bool p2p_library_initialised()
+{
+    SessionTable &t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    return t.p2p_initialised != 0;
 }
 
 SessionContext *session_lookup(int handle)
@@ -248,7 +283,7 @@ SessionContext *session_lookup(int handle)
     SessionTable &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
     const Slot &slot = t.slots[index];
-    if (!slot.switched && (!slot.in_use || !slot.context))
+    if (!slot.in_use || !slot.context)
         return nullptr;
     return slot.context;
 }

@@ -5,6 +5,7 @@
 
 #include "frame_assembly.h"
 #include "qrn_net.h"
+#include "stream_channel_reader.h"
 #include "stream_socket_reader.h"
 #include "trace.h"
 #include "wire_protocol.h"
@@ -64,14 +65,14 @@ void drop_assembly(StreamAssembly &a, uint8_t type)
 }
 
 // Reads a payload past, so the stream stays in step; -1 once it is read.
-int skip_payload(const StreamHeader &header, StreamSocketReader &reader)
+int skip_payload(const StreamHeader &header, StreamByteReader &reader)
 {
     const int result = reader.skip(header.length);
     return result == QRN_OK ? QRN_ERR_FAILED : result;
 }
 
 // Audio, serial and parameter-change payloads go into their fixed buffers.
-int append_block_fragment(StreamAssembly &a, const StreamHeader &header, StreamSocketReader &reader)
+int append_block_fragment(StreamAssembly &a, const StreamHeader &header, StreamByteReader &reader)
 {
     BlockBuffer to;
     if (!block_buffer_for(a, header.type, &to))
@@ -122,6 +123,51 @@ void release_data_socket(SessionContext *session)
     session->data_channel_up = 0;
 }
 
+// One packet from either transport. A header without the magic ends the
+// read with -9; resynchronising (P2P) keeps the bytes from where a magic may
+// begin, and the next read completes that header.
+int read_packet(SessionContext *session, StreamByteReader &reader, bool resynchronise, uint8_t *type_out)
+{
+    StreamAssembly &a = session->stream;
+    const uint32_t held = a.header_held;
+    a.header_held = 0;
+    std::memset(a.header + held, 0, kHeaderSize - held);
+    int result = reader.read(a.header + held, kHeaderSize - held);
+    if (result != QRN_OK)
+        return result;
+    StreamHeader header;
+    if (!decode_stream_header(a.header, &header)) {
+        if (resynchronise) {
+            const uint32_t start = magic_search(a.header, kHeaderSize, 0);
+            a.header_held = kHeaderSize - start;
+            std::memmove(a.header, a.header + start, a.header_held);
+        }
+        return QRN_ERR_MALFORMED;
+    }
+    if (header.token != session->token)
+        return QRN_ERR_OTHER_SESSION;
+
+    if (header.fragment_count == 0 || header.fragment_index >= header.fragment_count) {
+        // Part of no frame: whatever it would have joined is lost.
+        drop_assembly(a, header.type);
+        return skip_payload(header, reader);
+    }
+    if (header.type == STREAM_VIDEO || header.type == STREAM_PICTURE) {
+        result = append_frame_fragment(header.type == STREAM_VIDEO ? a.video : a.picture, header, reader,
+                                       session->spare_elements);
+    } else {
+        result = append_block_fragment(a, header, reader);
+    }
+    if (result == QRN_ERR_TIMEOUT || result == QRN_ERR_IO)
+        drop_assembly(a, header.type);  // a payload cut short: its frame or block cannot be whole
+    if (result != QRN_OK)
+        return result;
+    if (header.fragment_index + 1 < header.fragment_count)
+        return kMoreFragments;
+    *type_out = header.type;
+    return QRN_OK;
+}
+
 }  // namespace
 
 bool accept_stream(SessionContext *session)
@@ -154,38 +200,15 @@ bool accept_stream(SessionContext *session)
 
 int read_stream_packet(SessionContext *session, uint8_t *type_out)
 {
-    StreamAssembly &a = session->stream;
+    if (session->address_kind == kAddressKindDeviceId) {
+        StreamChannelReader reader(session);
+        return read_packet(session, reader, true, type_out);
+    }
     const int socket = session->data_socket;
     if (socket < 0)
         return QRN_ERR_CLOSED;
-    StreamSocketReader reader(a, socket, session->stream_timeout);
-    std::memset(a.header, 0, kHeaderSize);
-    int result = reader.read(a.header, kHeaderSize);
-    if (result != QRN_OK)
-        return result;
-    StreamHeader header;
-    if (!decode_stream_header(a.header, &header))
-        return QRN_ERR_MALFORMED;
-    if (header.token != session->token)
-        return QRN_ERR_OTHER_SESSION;
-
-    if (header.fragment_count == 0 || header.fragment_index >= header.fragment_count) {
-        // Part of no frame: whatever it would have joined is lost.
-        drop_assembly(a, header.type);
-        return skip_payload(header, reader);
-    }
-    if (header.type == STREAM_VIDEO || header.type == STREAM_PICTURE) {
-        result = append_frame_fragment(header.type == STREAM_VIDEO ? a.video : a.picture, header, reader,
-                                       session->spare_elements);
-    } else {
-        result = append_block_fragment(a, header, reader);
-    }
-    if (result != QRN_OK)
-        return result;
-    if (header.fragment_index + 1 < header.fragment_count)
-        return kMoreFragments;
-    *type_out = header.type;
-    return QRN_OK;
+    StreamSocketReader reader(session->stream, socket, session->stream_timeout);
+    return read_packet(session, reader, false, type_out);
 }
 
 bool stream_channel_up(const SessionContext *session)

@@ -15,7 +15,6 @@ constexpr uint32_t kDirectReadThreshold = 8 * 1024;
 // What a direct read takes on into the read-ahead: the next packet's header
 // and the frame header that may open its payload.
 constexpr int kNextHeaderRoom = 64;
-constexpr uint32_t kSkipChunk = 64 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
@@ -68,19 +67,6 @@ int StreamSocketReader::read(uint8_t *out, uint32_t length)
         length -= taken;
         a.ahead_begin = 0;
         a.ahead_end = static_cast<uint32_t>(got) - taken;
-    }
-    return QRN_OK;
-}
-
-int StreamSocketReader::skip(uint32_t length)
-{
-    uint8_t sink[kSkipChunk];
-    while (length > 0) {
-        const uint32_t chunk = std::min<uint32_t>(length, sizeof sink);
-        const int result = read(sink, chunk);
-        if (result != QRN_OK)
-            return result;
-        length -= chunk;
     }
     return QRN_OK;
 }

@@ -1,21 +1,18 @@
-// Exact reads from the stream connection, through a read-ahead buffer.
+// Exact reads from the LAN stream connection, through a read-ahead buffer.
 #pragma once
 
 #include <cstdint>
 
 #include "session_context.h"
+#include "stream_byte_reader.h"
 
-class StreamSocketReader {
+class StreamSocketReader : public StreamByteReader {
 public:
     StreamSocketReader(StreamAssembly &assembly, int socket, quarn_timeval timeout)
         : assembly_(assembly), socket_(socket), timeout_(timeout)
     {
     }
-    // Exactly length bytes within the time-out. QRN_OK, or -6 closed, -2
-    // time-out, -4 receive failure.
-    int read(uint8_t *out, uint32_t length);
-    // Reads and throws away length bytes, so the stream stays in step.
-    int skip(uint32_t length);
+    int read(uint8_t *out, uint32_t length) override;
 
 private:
     StreamAssembly &assembly_;

@@ -1,10 +1,14 @@
 #include "wire_protocol.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
+#include "PPPP_API.h"
 #include "byte_order.h"
+#include "p2p_command_channel.h"
 #include "qrn_net.h"
+#include "stream_channel_reader.h"
 #include "stream_reader.h"
 #include "trace.h"
 
@@ -13,6 +17,7 @@ namespace {
 constexpr uint16_t kCodeReboot = 0x8007;
 constexpr uint16_t kCodeReset = 0x8008;
 constexpr uint16_t kCodeI2cGet = 0x5002;
+constexpr int kStreamChannel = 2;
 constexpr int kPacketBuffer = kHeaderSize + kMaxRequestPayload;
 // Enough to recognise a payload in a trace without flooding the terminal.
 constexpr int kTracedPayloadBytes = 64;
@@ -90,6 +95,47 @@ int lan_transaction(SessionContext *session, uint16_t code, const uint8_t *packe
     return QRN_OK;
 }
 
+int p2p_transaction(SessionContext *session, uint16_t code, const uint8_t *packet, int packet_length, void *response,
+                    int response_capacity, int *response_length_out)
+{
+    const int written = p2p_write_command(session, packet, packet_length);
+    if (written != QRN_OK || !response)
+        return written;
+    CommandHeader header;
+    uint8_t payload[kP2pPayloadSize];
+    const int result = p2p_read_response(session, code, session->token, &header, payload, sizeof payload);
+    if (result != QRN_OK)
+        return result;
+    if (header.status != 0)
+        return QRN_ERR_FAILED;
+    if (header.length > static_cast<uint32_t>(response_capacity))
+        return QRN_ERR_TOO_LONG;
+    if (response_length_out)
+        *response_length_out = static_cast<int>(header.length);
+    std::memcpy(response, payload, header.length);
+    return QRN_OK;
+}
+
+// Channel 2 carries the host's data; the layer's failures as the callers
+// know them.
+int p2p_send_stream(SessionContext *session, const uint8_t *header, const void *data, int length)
+{
+    if (session->p2p_session < 0)
+        return QRN_ERR_FAILED;
+    const auto failure = [](int result) {
+        if (result == -13)
+            return QRN_ERR_TIMEOUT;
+        return p2p_session_gone(result) ? QRN_ERR_CLOSED : QRN_ERR_FAILED;
+    };
+    int result = PPPP_Write(session->p2p_session, kStreamChannel, header, kHeaderSize);
+    if (result < 0)
+        return failure(result);
+    qrn_trace("\n______send data:[%s] len:[%d]_____", escaped_bytes(data, length, kTracedPayloadBytes).c_str(), length);
+    if (length > 0)
+        result = PPPP_Write(session->p2p_session, kStreamChannel, data, length);
+    return result < 0 ? failure(result) : QRN_OK;
+}
+
 }  // namespace
 
 void encode_command_header(uint8_t *out, const CommandHeader &header)
@@ -109,6 +155,17 @@ bool decode_command_header(const uint8_t *in, CommandHeader *header)
     header->token = get_u32le(in + 8);
     header->length = get_u32le(in + 12);
     return has_magic(in);
+}
+
+uint32_t magic_search(const uint8_t *window, uint32_t length, uint32_t from)
+{
+    static const uint8_t kMagic[3] = {'Q', 'R', 'N'};
+    for (uint32_t start = from; start < length; ++start) {
+        const uint32_t compared = std::min<uint32_t>(3, length - start);
+        if (std::memcmp(window + start, kMagic, compared) == 0)
+            return start;
+    }
+    return length;
 }
 
 void encode_stream_header(uint8_t *out, const StreamHeader &header)
@@ -151,8 +208,8 @@ int command_transaction(SessionContext *session, uint16_t code, const void *requ
         result = lan_transaction(session, code, packet, kHeaderSize + request_length, response, response_capacity,
                                  response_length_out ? response_length_out : &ignored);
     } else {
-        // Peer-to-peer sessions are opened only by the P2P transport.
-        result = QRN_ERR_FAILED;
+        result = p2p_transaction(session, code, packet, kHeaderSize + request_length, response, response_capacity,
+                                 response_length_out);
     }
     if (session->connected)
         session->command_timeout = remembered;
@@ -185,7 +242,7 @@ int send_stream_data(SessionContext *session, uint8_t type, const void *data, in
     encode_stream_header(header, {0, session->token, type, 1, 0, static_cast<uint32_t>(length)});
     CommandLock lock(session);
     if (session->address_kind != kAddressKindIp)
-        return QRN_ERR_FAILED;
+        return p2p_send_stream(session, header, data, length);
     const int socket = borrow_data_socket(session);
     if (socket < 0)
         return socket;

@@ -49,6 +49,9 @@ struct StreamHeader {
 void encode_command_header(uint8_t *out, const CommandHeader &header);
 // False when the magic is not "QRN".
 bool decode_command_header(const uint8_t *in, CommandHeader *header);
+// The first offset from `from` on where the magic begins, or where the
+// bytes to the end of the window are its first letters; length when none.
+uint32_t magic_search(const uint8_t *window, uint32_t length, uint32_t from);
 void encode_stream_header(uint8_t *out, const StreamHeader &header);
 bool decode_stream_header(const uint8_t *in, StreamHeader *header);
 
@@ -66,5 +69,6 @@ int command_send(SessionContext *session, uint16_t code, const void *payload, in
 // Takes the command lock and writes one stream packet on the stream
 // connection within the stream time-out. 0; -1 no stream connection (or a
 // send failure); -2 the time ran out (the module stopped reading); -4 an
-// earlier send stopped inside a packet, so this connection can carry no more.
+// earlier send stopped inside a packet, so this connection can carry no more;
+// over P2P -6 when the session is gone.
 int send_stream_data(SessionContext *session, uint8_t type, const void *data, int length);
