@@ -18,6 +18,7 @@ constexpr uint16_t kCodeReboot = 0x8007;
 constexpr uint16_t kCodeReset = 0x8008;
 constexpr uint16_t kCodeI2cGet = 0x5002;
 constexpr int kStreamChannel = 2;
+constexpr int kP2pWriteStalled = -3;  // the module stopped reading
 constexpr int kPacketBuffer = kHeaderSize + kMaxRequestPayload;
 // Enough to recognise a payload in a trace without flooding the terminal.
 constexpr int kTracedPayloadBytes = 64;
@@ -123,7 +124,7 @@ int p2p_send_stream(SessionContext *session, const uint8_t *header, const void *
     if (session->p2p_session < 0)
         return QRN_ERR_FAILED;
     const auto failure = [](int result) {
-        if (result == -13)
+        if (result == -13 || result == kP2pWriteStalled)
             return QRN_ERR_TIMEOUT;
         return p2p_session_gone(result) ? QRN_ERR_CLOSED : QRN_ERR_FAILED;
     };

@@ -109,10 +109,16 @@ std::vector<uint8_t> answer_bytes(const Answer &answer, Fault fault)
     if (fault == Fault::CloseMidResponse)
         header.length = kCutAnnounced;
     const size_t sent = fault == Fault::CloseMidResponse ? kCutSent : answer.payload.size();
-    std::vector<uint8_t> bytes(wire::kHeaderSize + sent, 0);
+    // Letters of the magic in the garbage, so a reader that takes the first
+    // "Q" for a header goes wrong.
+    static const uint8_t kGarbage[] = {'Q', 'R', 0x00, 0xFF, 'Q', 0x07, 'x', 'Q', 'R'};
+    const size_t skip = fault == Fault::GarbageBeforeAnswer ? sizeof kGarbage : 0;
+    std::vector<uint8_t> bytes(skip + wire::kHeaderSize + sent, 0);
+    std::copy_n(kGarbage, skip, bytes.begin());
     const auto head = wire::encode(header);
-    std::copy(head.begin(), head.end(), bytes.begin());
-    std::copy_n(answer.payload.begin(), std::min(sent, answer.payload.size()), bytes.begin() + wire::kHeaderSize);
+    std::copy(head.begin(), head.end(), bytes.begin() + skip);
+    std::copy_n(answer.payload.begin(), std::min(sent, answer.payload.size()),
+                bytes.begin() + skip + wire::kHeaderSize);
     return bytes;
 }
 

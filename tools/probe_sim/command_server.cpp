@@ -20,14 +20,16 @@ void CommandServer::start(net::Socket listener)
 
 void CommandServer::stop()
 {
-    if (!accept_thread_.joinable())
+    if (!running())
         return;
     {
         std::lock_guard<std::mutex> lock(state_.mu);
         for (auto &c : commands_)
             c->sock.shutdown();
     }
-    accept_thread_.join();
+    if (accept_thread_.joinable())
+        accept_thread_.join();
+    attached_only_ = false;
     // Command threads may still be registering connect-backs; stopping is
     // set, so none gets added once they have all been joined.
     std::list<std::unique_ptr<Connection>> commands;
@@ -50,18 +52,31 @@ void CommandServer::accept_loop()
         if (!net::wait_readable(listener_.fd(), net::kPollSliceMs))
             continue;
         net::Socket sock(::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (!sock.valid())
-            continue;
-        auto conn = std::make_unique<Connection>();
-        conn->sock = std::move(sock);
-        Connection &ref = *conn;
-        std::lock_guard<std::mutex> lock(state_.mu);
-        if (state_.stopping)
+        if (sock.valid() && !add_connection(std::move(sock), net::Socket()))
             break;
-        ref.order = ++accepted_;
-        commands_.push_back(std::move(conn));
-        ref.thread = std::thread([this, &ref] { serve(ref); });
     }
+}
+
+bool CommandServer::serve_attached(net::Socket commands, net::Socket stream)
+{
+    reap_finished();
+    streams_.reap_finished();
+    return add_connection(std::move(commands), std::move(stream));
+}
+
+bool CommandServer::add_connection(net::Socket sock, net::Socket attached_stream)
+{
+    auto conn = std::make_unique<Connection>();
+    conn->sock = std::move(sock);
+    conn->attached_stream = std::move(attached_stream);
+    Connection &ref = *conn;
+    std::lock_guard<std::mutex> lock(state_.mu);
+    if (state_.stopping)
+        return false;
+    ref.order = ++accepted_;
+    commands_.push_back(std::move(conn));
+    ref.thread = std::thread([this, &ref] { serve(ref); });
+    return true;
 }
 
 void CommandServer::reap_finished()
@@ -132,8 +147,10 @@ bool CommandServer::serve_one(Connection &c)
     // The stream exists before the host can send its first command, so a
     // video begin right after the login always finds it.
     const bool logged_in = request.code == wire::kLogin && answer.status == wire::kStatusOk;
-    StreamConnection *stream =
-        logged_in && active != Fault::NoConnectBack ? streams_.connect_back(c.sock, session_token, c.order) : nullptr;
+    StreamConnection *stream = nullptr;
+    if (logged_in && active != Fault::NoConnectBack)
+        stream = c.attached_stream.valid() ? streams_.attach(std::move(c.attached_stream), session_token, c.order)
+                                           : streams_.connect_back(c.sock, session_token, c.order);
     const std::vector<uint8_t> bytes = answer_bytes(answer, active);
     if (net::send_all(c.sock.fd(), bytes.data(), bytes.size()) && !closes_after_answer(active))
         return true;

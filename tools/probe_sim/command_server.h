@@ -26,14 +26,21 @@ public:
 
     // Serves connections on the listening socket until stop().
     void start(net::Socket listener);
+    // Serves one command connection that arrived another way (a P2P
+    // session's channel 1); its stream goes out on stream, not back to a
+    // data port. False when stopping.
+    bool serve_attached(net::Socket commands, net::Socket stream);
     // Ends every command connection and joins its thread; stopping must be set.
     void stop();
-    bool running() const { return accept_thread_.joinable(); }
+    bool running() const { return accept_thread_.joinable() || attached_only_; }
+    // For a device reached only through P2P: no listener, attached connections only.
+    void start_attached_only() { attached_only_ = true; }
     const net::Socket &listener() const { return listener_; }
 
 private:
     struct Connection {
         net::Socket sock;
+        net::Socket attached_stream;  // where the stream goes instead of connecting back
         // Accept order. Connections are served in parallel, so a logout may be
         // handled after a later login; it ends only what came before it.
         uint64_t order = 0;
@@ -42,6 +49,7 @@ private:
     };
 
     void accept_loop();
+    bool add_connection(net::Socket sock, net::Socket attached_stream);
     void reap_finished();
     void serve(Connection &c);
     bool serve_one(Connection &c);
@@ -53,6 +61,7 @@ private:
     CommandAnswers answers_;
     net::Socket listener_;
     std::thread accept_thread_;
+    bool attached_only_ = false;
     uint64_t accepted_ = 0;                            // guarded by state.mu
     std::list<std::unique_ptr<Connection>> commands_;  // guarded by state.mu
 };

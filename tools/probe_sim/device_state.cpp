@@ -31,6 +31,8 @@ SimulatorState DeviceState::snapshot() const
     s.control_texts = control_texts;
     s.reboots = reboots;
     s.resets = resets;
+    s.p2p_sessions_accepted = p2p_accepted;
+    s.p2p_sessions_open = p2p_open;
     return s;
 }
 

@@ -58,6 +58,8 @@ struct DeviceState {
     size_t audio_blocks_sent = 0;
     size_t reboots = 0;
     size_t resets = 0;
+    size_t p2p_accepted = 0;
+    size_t p2p_open = 0;
 };
 
 }  // namespace probesim

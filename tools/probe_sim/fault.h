@@ -30,6 +30,10 @@ enum class Fault {
     AnswerOneByteLong,
     SilentGpio,
     AliasWithoutNul,
+    GarbageBeforeAnswer,
+    // Faults of the peer-to-peer front door (--device-id).
+    RelayFirstSessions,
+    LateSecondSession,
     // Stream faults, kept last (is_stream_fault() goes by the order): applied
     // once, to the next video frame sent, then they clear themselves.
     StreamWrongMagic,

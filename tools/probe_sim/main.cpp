@@ -3,6 +3,7 @@
 #include "smartconfig_listener.h"
 #include "fault.h"
 #include "ml_module_main.h"
+#include "p2p_init_strings.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -24,6 +25,7 @@ constexpr const char *kUsageHead =
     "                     [--format mjpeg|h264|yuyv] [--size WxH] [--fps N]\n"
     "                     [--strip-dht] [--drop-every N] [--fragment-size N]\n"
     "                     [--discovery] [--smartconfig-listen] [--list-faults]\n"
+    "                     [--device-id ID [--p2p CONFIG] [--relay-sessions N]]\n"
     "\n"
     "  --kind qrn|ml        the module's kind (default qrn); ml serves the second\n"
     "                       kind's Motion-JPEG stream and commands over HTTP\n"
@@ -47,6 +49,14 @@ constexpr const char *kUsageTail =
     "                       listen address\n"
     "  --smartconfig-listen print the texts of SmartConfig broadcasts heard\n"
     "                       on UDP 10009 of the listen address\n"
+    "  --device-id ID       also register under this device ID and serve the\n"
+    "                       sessions hosts open to it (without --listen: only\n"
+    "                       those); the ID is the one the device reports\n"
+    "  --p2p CONFIG         the peer-to-peer configuration file (init_string_a\n"
+    "                       .. init_string_d); the string of the ID's prefix\n"
+    "                       names the broker and the relay (default: the file\n"
+    "                       QRN_P2P_CONFIG names, else loopback)\n"
+    "  --relay-sessions N   relay-first-sessions: how many sessions (default all)\n"
     "  --list-faults        every fault with what it does, as a markdown list\n"
     "  --help               this text\n";
 
@@ -87,6 +97,9 @@ struct Options {
     probesim::StreamOptions stream;
     bool discovery = false;
     bool smartconfig_listen = false;
+    std::string device_id;
+    std::string p2p_config;
+    int relay_sessions = -1;
     bool help = false;
     bool list_faults = false;
 };
@@ -166,7 +179,8 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
         }
         static const char *const kWithValue[] = {"--listen",     "--access",       "--fault", "--format",
                                                  "--size",       "--fps",          "--kind",  "--device-type",
-                                                 "--drop-every", "--fragment-size"};
+                                                 "--drop-every", "--fragment-size", "--device-id", "--p2p",
+                                                 "--relay-sessions"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
             error = "unknown argument '" + arg + "'";
             return std::nullopt;
@@ -198,6 +212,14 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
             options.device_type = static_cast<int32_t>(type);
         } else if (arg == "--access") {
             options.access.push_back(value);
+        } else if (arg == "--device-id") {
+            if (value.empty() || value.size() > 19) {
+                error = bad_value;
+                return std::nullopt;
+            }
+            options.device_id = value;
+        } else if (arg == "--p2p") {
+            options.p2p_config = value;
         } else if (arg == "--fault") {
             const auto fault = probesim::fault_named(value);
             if (!fault) {
@@ -223,6 +245,8 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
             }
             if (arg == "--fps")
                 options.fps = *number;
+            else if (arg == "--relay-sessions")
+                options.relay_sessions = static_cast<int>(*number);
             else if (arg == "--drop-every")
                 options.stream.drop_every = *number;
             else
@@ -341,15 +365,29 @@ int main(int argc, char **argv)
 
     probesim::DeviceModel model;
     model.access_strings = options->access;
+    const bool by_id = !options->device_id.empty();
+    if (by_id)
+        model.id = options->device_id;
     probesim::ProbeSimulator simulator(model);
+    simulator.set_relay_sessions(options->relay_sessions);
     simulator.set_fault(options->fault);
     simulator.set_stream_options(options->stream);
     if (!apply_video_settings(simulator, *options))
         return EXIT_FAILURE;
     const std::string endpoint = options->address + ":" + std::to_string(options->port);
-    if (!simulator.start(options->address, options->port)) {
+    if ((!by_id || options->listen_given) && !simulator.start(options->address, options->port)) {
         std::cerr << "qrn-probe-sim: cannot listen on " << endpoint << "\n";
         return EXIT_FAILURE;
+    }
+    if (by_id) {
+        const auto strings = options->p2p_config.empty() ? load_p2p_init_strings()
+                                                         : load_p2p_init_strings(options->p2p_config.c_str());
+        const std::string &init_string = strings[static_cast<size_t>(p2p_init_string_row(options->device_id.c_str()))];
+        if (!simulator.start_p2p(options->device_id, init_string)) {
+            std::cerr << "qrn-probe-sim: cannot register " << options->device_id << " with the P2P servers\n";
+            return EXIT_FAILURE;
+        }
+        std::cout << "qrn-probe-sim: registered as " << options->device_id << std::endl;
     }
     // Discovery answers with the same identity the commands report.
     probesim::DiscoveryModel identity;
@@ -361,7 +399,8 @@ int main(int argc, char **argv)
                   << "\n";
         return EXIT_FAILURE;
     }
-    std::cout << "qrn-probe-sim: listening on " << endpoint << std::endl;
+    if (!by_id || options->listen_given)
+        std::cout << "qrn-probe-sim: listening on " << endpoint << std::endl;
     probesim::SmartConfigListener smartconfig;
     if (options->smartconfig_listen && !smartconfig.start(options->address)) {
         std::cerr << "qrn-probe-sim: cannot listen for SmartConfig on " << options->address << ":"

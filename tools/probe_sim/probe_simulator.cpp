@@ -2,6 +2,7 @@
 
 #include "command_server.h"
 #include "device_state.h"
+#include "p2p_front_door.h"
 #include "probe_wire.h"
 #include "stream_hub.h"
 
@@ -42,11 +43,16 @@ net::Socket listen_on(const std::string &address, uint16_t port)
 // Declared in this order so that the server and the streams go before the
 // state they share.
 struct ProbeSimulator::Impl {
-    explicit Impl(DeviceModel model) : state(std::move(model)), streams(state), server(state, streams) {}
+    explicit Impl(DeviceModel model)
+        : state(std::move(model)), streams(state), server(state, streams), p2p(state, server)
+    {
+    }
 
     DeviceState state;
     StreamHub streams;
     CommandServer server;
+    P2pFrontDoor p2p;
+    int relay_sessions = -1;
     std::unique_ptr<DiscoveryResponder> discovery;
 };
 
@@ -89,9 +95,37 @@ void ProbeSimulator::stop()
         d.streams.close_all();
     }
     d.state.cv.notify_all();
+    d.p2p.stop();
     d.server.stop();
     d.streams.stop();
     d.discovery.reset();
+}
+
+bool ProbeSimulator::start_p2p(const std::string &device_id, const std::string &init_string)
+{
+    Impl &d = *impl_;
+    {
+        std::lock_guard<std::mutex> lock(d.state.mu);
+        if (!d.server.running())
+            d.state.stopping = false;
+    }
+    if (!d.p2p.start(device_id, init_string))
+        return false;
+    if (!d.server.running())
+        d.server.start_attached_only();
+    int relay_sessions;
+    {
+        std::lock_guard<std::mutex> lock(d.state.mu);
+        relay_sessions = d.state.fault == Fault::RelayFirstSessions ? d.relay_sessions : 0;
+    }
+    d.p2p.relay_only(relay_sessions);
+    return true;
+}
+
+void ProbeSimulator::set_relay_sessions(int sessions)
+{
+    std::lock_guard<std::mutex> lock(impl_->state.mu);
+    impl_->relay_sessions = sessions;
 }
 
 bool ProbeSimulator::start_discovery(const DiscoveryModel &model)
@@ -113,8 +147,16 @@ bool ProbeSimulator::start_discovery(const DiscoveryModel &model)
 
 void ProbeSimulator::set_fault(Fault fault)
 {
-    std::lock_guard<std::mutex> lock(impl_->state.mu);
-    impl_->state.fault = fault;
+    int relay_sessions;
+    {
+        std::lock_guard<std::mutex> lock(impl_->state.mu);
+        impl_->state.fault = fault;
+        relay_sessions = fault == Fault::RelayFirstSessions ? impl_->relay_sessions : 0;
+    }
+    // The relayed sessions are counted by the layer: another fault set
+    // after this one leaves the count running, none ends it.
+    if (fault == Fault::RelayFirstSessions || fault == Fault::None)
+        impl_->p2p.relay_only(relay_sessions);
 }
 
 SimulatorState ProbeSimulator::state() const

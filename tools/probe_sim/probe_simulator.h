@@ -114,6 +114,9 @@ struct SimulatorState {
     // Reboots and factory resets; each drops every stream connection.
     size_t reboots = 0;
     size_t resets = 0;
+    // Peer-to-peer sessions hosts opened to the device ID, since start.
+    size_t p2p_sessions_accepted = 0;
+    size_t p2p_sessions_open = 0;
 };
 
 class ProbeSimulator {
@@ -130,7 +133,16 @@ public:
     // False before start or when that port cannot be bound.
     bool start_discovery(const DiscoveryModel &model = DiscoveryModel());
 
+    // Registers under the device ID on the broker the init string names and
+    // serves the sessions hosts open to it, as the command port serves its
+    // connections. Until stop(). False when the registration fails.
+    bool start_p2p(const std::string &device_id, const std::string &init_string);
+
+    // relay-first-sessions applies to the next relay_sessions P2P sessions
+    // (-1: all); set the count before the fault. It stays in force when
+    // another fault is set after it, until the fault is set to None.
     void set_fault(Fault fault);
+    void set_relay_sessions(int sessions);
 
     SimulatorState state() const;
     // Waits until the condition holds for the state, re-checked whenever the

@@ -40,6 +40,11 @@ StreamConnection::StreamConnection(DeviceState &state, sockaddr_in local, sockad
 {
 }
 
+StreamConnection::StreamConnection(DeviceState &state, net::Socket attached, uint32_t token, uint64_t login_order)
+    : token(token), login_order(login_order), state_(state), attached_(true), attached_socket_(std::move(attached))
+{
+}
+
 StreamConnection::~StreamConnection()
 {
     if (thread_.joinable())
@@ -94,6 +99,16 @@ bool StreamConnection::connect_back(std::chrono::seconds window)
 {
     const auto deadline = Clock::now() + window;
     const std::atomic<bool> &stopping = state_.stopping;
+    if (attached_) {
+        std::lock_guard<std::mutex> lock(state_.mu);
+        if (stopping || close_requested || !attached_socket_.valid())
+            return false;
+        link = std::make_shared<StreamLink>(std::move(attached_socket_));
+        ++state_.streams_made;
+        ++state_.streams_open;
+        state_.cv.notify_all();
+        return true;
+    }
     for (;;) {
         // A logout may have cut the last connection: never open one after it.
         if (stopping || close_requested)

@@ -14,6 +14,7 @@
 
 #include "device_state.h"
 #include "host_stream.h"
+#include "probe_socket.h"
 #include "stream_sender.h"
 
 namespace probesim {
@@ -22,6 +23,8 @@ class StreamConnection {
 public:
     // local: the address the host reached the device on; host: where it listens for the stream.
     StreamConnection(DeviceState &state, sockaddr_in local, sockaddr_in host, uint32_t token, uint64_t login_order);
+    // On a stream that is already open; never opened again once it closes.
+    StreamConnection(DeviceState &state, net::Socket attached, uint32_t token, uint64_t login_order);
     ~StreamConnection();
     StreamConnection(const StreamConnection &) = delete;
     StreamConnection &operator=(const StreamConnection &) = delete;
@@ -53,8 +56,10 @@ private:
     void drop_link();
 
     DeviceState &state_;
-    const sockaddr_in local_;
-    const sockaddr_in host_;
+    const sockaddr_in local_{};
+    const sockaddr_in host_{};
+    const bool attached_ = false;
+    net::Socket attached_socket_;  // until the first connect_back takes it
     std::thread thread_;
 };
 

@@ -31,7 +31,16 @@ StreamConnection *StreamHub::connect_back(const net::Socket &login, uint32_t tok
         return nullptr;
     local.sin_port = 0;
     host.sin_port = htons(data_port_for(ntohs(host.sin_port)));
-    auto conn = std::make_unique<StreamConnection>(state_, local, host, token, login_order);
+    return add(std::make_unique<StreamConnection>(state_, local, host, token, login_order));
+}
+
+StreamConnection *StreamHub::attach(net::Socket stream, uint32_t token, uint64_t login_order)
+{
+    return add(std::make_unique<StreamConnection>(state_, std::move(stream), token, login_order));
+}
+
+StreamConnection *StreamHub::add(std::unique_ptr<StreamConnection> conn)
+{
     StreamConnection &ref = *conn;
     std::lock_guard<std::mutex> lock(state_.mu);
     if (state_.stopping)

@@ -22,6 +22,9 @@ public:
     // its addresses cannot be read or the device is stopping. The connection
     // stays listed until its thread has finished.
     StreamConnection *connect_back(const net::Socket &login, uint32_t token, uint64_t login_order);
+    // The same on a stream that is already open (a P2P session's channel 2);
+    // once it closes it is not opened again.
+    StreamConnection *attach(net::Socket stream, uint32_t token, uint64_t login_order);
 
     // With state.mu held.
     void set_video(uint32_t token, bool on);
@@ -45,6 +48,7 @@ public:
 
 private:
     uint32_t token() const;
+    StreamConnection *add(std::unique_ptr<StreamConnection> conn);
 
     DeviceState &state_;
     std::list<std::unique_ptr<StreamConnection>> streams_;  // guarded by state.mu
