@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 
 #include "device_address.h"
+#include "init_string.h"
 #include "lan_login.h"
 #include "session_table.h"
 #include "wire_protocol.h"
@@ -187,9 +188,18 @@ TEST(ConnectArguments, StringsThatDoNotFitAreRefused)
 
 TEST(ConnectArguments, DeviceIdWithoutPeerToPeerServerFailsCleanly)
 {
+    // A broker and relay address where nothing listens.
+    pppp::InitConfig nowhere;
+    nowhere.broker_host = nowhere.relay_host = "127.11.255.254";
+    std::string init_string;
+    ASSERT_TRUE(pppp::encode_init_string(nowhere, &init_string));
+    setenv("QRN_P2P_INIT_A", init_string.c_str(), 1);
     int handle = 0;
+    // More attempts than slots: each failure gives its slot back.
     for (int i = 0; i < 20; ++i)
-        EXPECT_EQ(QRN_NET_ConnectDevice(&handle, "SQRN123456ABCDE", nullptr), QRN_ERR_FAILED);
+        EXPECT_EQ(QRN_NET_ConnectDevice(&handle, "SQRN123456ABCDE", nullptr), QRN_ERR_CONNECT);
+    EXPECT_FALSE(p2p_library_initialised());
+    unsetenv("QRN_P2P_INIT_A");
 }
 
 struct AddressCase {
