@@ -1,6 +1,8 @@
 // Stream throughput: the SDK's receive path (poll, request, release) against
 // a plain socket reading the same simulated 1280 x 960 Motion-JPEG stream,
-// in one run, with the process's memory sampled along the way.
+// in one run, with the process's memory sampled along the way; then the
+// same SDK path by device ID, over a direct and over a relayed peer-to-peer
+// session through the servers script's broker and relay.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,10 +52,15 @@ class SdkReader {
 public:
     explicit SdkReader(const std::string &address)
     {
-        if (QRN_NET_ConnectDevice(&handle_, address.c_str(), nullptr) != 0) {
-            std::fprintf(stderr, "cannot connect through the SDK\n");
+        const auto start = Clock::now();
+        const int result = QRN_NET_ConnectDevice(&handle_, address.c_str(), nullptr);
+        connect_seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        if (result < 0) {
+            std::fprintf(stderr, "cannot connect to %s through the SDK: %s\n", address.c_str(),
+                         QRN_NET_StrError(result));
             std::exit(1);
         }
+        QRN_NET_GetTransMode(handle_, &mode);
     }
     ~SdkReader() { QRN_NET_Disconnect(handle_); }
 
@@ -91,6 +99,8 @@ public:
     }
 
     std::vector<long> memory;  // resident KiB after every 1000 frames
+    double connect_seconds = 0;
+    int mode = 0;
 
 private:
     int handle_ = 0;
@@ -136,7 +146,7 @@ Result through_plain_socket(const PlainStream &stream, const std::string &addres
 
 void report(const char *name, const Result &r)
 {
-    std::printf("%-14s %7zu frames  %7.2f s  %9.1f frames/s  %8.1f MB/s\n", name, r.frames, r.seconds, r.fps(),
+    std::printf("%-16s %7zu frames  %7.2f s  %9.1f frames/s  %8.1f MB/s\n", name, r.frames, r.seconds, r.fps(),
                 r.mb_per_s());
 }
 
@@ -144,6 +154,63 @@ double median_fps(std::vector<Result> results)
 {
     std::sort(results.begin(), results.end(), [](const Result &a, const Result &b) { return a.fps() < b.fps(); });
     return results[results.size() / 2].fps();
+}
+
+// The broker and the relay, started by the project's script for the run.
+class P2pServers {
+public:
+    explicit P2pServers(const std::string &address)
+    {
+        char pattern[] = "/tmp/qrn-stream-bench-XXXXXX";
+        if (!mkdtemp(pattern))
+            return;
+        dir_ = pattern;
+        const std::string start =
+            std::string("bash ") + QRN_P2P_SERVERS_SCRIPT + " start " + dir_ + " --address " + address + " >/dev/null";
+        if (std::system(start.c_str()) != 0) {
+            std::fprintf(stderr, "the P2P servers did not start on %s\n", address.c_str());
+            std::exit(1);
+        }
+        setenv("QRN_P2P_CONFIG", (dir_ + "/p2p.conf").c_str(), 1);
+    }
+    ~P2pServers()
+    {
+        if (dir_.empty())
+            return;
+        const std::string stop = std::string("bash ") + QRN_P2P_SERVERS_SCRIPT + " stop " + dir_ + " && rm -rf " + dir_;
+        if (std::system(stop.c_str()) != 0)
+            std::fprintf(stderr, "the P2P servers in %s did not stop\n", dir_.c_str());
+    }
+    std::string init_string() const
+    {
+        std::ifstream config(dir_ + "/p2p.conf");
+        std::string line;
+        while (std::getline(config, line))
+            if (line.rfind("init_string_a=", 0) == 0)
+                return line.substr(14);
+        return std::string();
+    }
+
+private:
+    std::string dir_;
+};
+
+// A probe registered under an ID; relayed: every session offers only the relay.
+std::unique_ptr<probesim::ProbeSimulator> p2p_probe(const std::string &id, const std::string &init_string, bool relayed,
+                                                    const probesim::StreamOptions &options)
+{
+    auto sim = std::make_unique<probesim::ProbeSimulator>();
+    sim->set_video_format(2, 1280, 960, 30);
+    sim->set_stream_options(options);
+    if (relayed) {
+        sim->set_relay_sessions(-1);
+        sim->set_fault(probesim::Fault::RelayFirstSessions);
+    }
+    if (!sim->start_p2p(id, init_string)) {
+        std::fprintf(stderr, "the simulator cannot register %s\n", id.c_str());
+        std::exit(1);
+    }
+    return sim;
 }
 
 }  // namespace
@@ -154,6 +221,8 @@ int main(int argc, char **argv)
 {
     const size_t frames = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 90000;
     const std::string address = argc > 2 ? argv[2] : "127.0.0.61";
+    const size_t p2p_frames = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : frames / 10;
+    const std::string servers_address = argc > 4 ? argv[4] : "127.11.254.1";
     constexpr size_t kRounds = 9;
     probesim::ProbeSimulator sim;
     sim.set_video_format(2, 1280, 960, 30);
@@ -186,11 +255,43 @@ int main(int argc, char **argv)
     std::printf("median: plain socket %.0f frames/s (%.0f MB/s), SDK %.0f frames/s (%.0f MB/s)\n", plain_fps,
                 plain_fps * frame_mb, sdk_fps, sdk_fps * frame_mb);
     std::printf("ratio (SDK / plain socket): %.3f\n", sdk_fps / plain_fps);
+    std::printf("LAN connect: %.3f s\n", sdk.connect_seconds);
     const auto &memory = sdk.memory;
     if (memory.size() >= 2) {
         const auto [low, high] = std::minmax_element(memory.begin() + 1, memory.end());
         std::printf("resident memory: %ld KiB after 1000 SDK frames, %ld .. %ld KiB from 2000 to %zu\n", memory.front(),
                     *low, *high, memory.size() * 1000);
     }
+
+    // By device ID: the switch stays off, so the relayed session stays relayed.
+    QRN_NET_ForceP2PTransSwitch(0);
+    const P2pServers servers(servers_address);
+    const auto direct_probe = p2p_probe("SQRN000001BENCH", servers.init_string(), false, options);
+    const auto relayed_probe = p2p_probe("SQRN000002BENCH", servers.init_string(), true, options);
+    SdkReader direct("SQRN000001BENCH");
+    SdkReader relayed("SQRN000002BENCH");
+    if (direct.mode != TRANS_P2P || relayed.mode != TRANS_RELAY) {
+        std::fprintf(stderr, "sessions came up in modes %d and %d, not direct and relayed\n", direct.mode,
+                     relayed.mode);
+        return 1;
+    }
+    std::printf("by device ID through the broker and relay on %s, %zu frames per reader in %zu rounds\n",
+                servers_address.c_str(), p2p_frames, kRounds);
+    std::vector<Result> direct_rounds;
+    std::vector<Result> relayed_rounds;
+    for (size_t round = 0; round < kRounds; ++round) {
+        direct_rounds.push_back(direct.read(p2p_frames / kRounds));
+        relayed_rounds.push_back(relayed.read(p2p_frames / kRounds));
+        report("SDK P2P direct", direct_rounds.back());
+        report("SDK P2P relayed", relayed_rounds.back());
+    }
+    const double direct_fps = median_fps(direct_rounds);
+    const double relayed_fps = median_fps(relayed_rounds);
+    std::printf("median frames/s (MB/s): plain socket %.0f (%.0f), LAN %.0f (%.0f), P2P direct %.0f (%.0f), "
+                "P2P relayed %.0f (%.0f)\n",
+                plain_fps, plain_fps * frame_mb, sdk_fps, sdk_fps * frame_mb, direct_fps, direct_fps * frame_mb,
+                relayed_fps, relayed_fps * frame_mb);
+    std::printf("connect: LAN %.3f s, P2P direct %.3f s, P2P relayed %.3f s\n", sdk.connect_seconds,
+                direct.connect_seconds, relayed.connect_seconds);
     return 0;
 }
