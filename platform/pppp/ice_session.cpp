@@ -25,11 +25,21 @@ bool terminal(SessionState state)
     return state >= SessionState::failed;
 }
 
-void on_agent_closed(GObject *agent, GAsyncResult *, gpointer loop)
+}  // namespace
+
+struct IceSession::Closing {
+    EventLoop *loop;
+    std::shared_ptr<IceSession> session;
+};
+
+void IceSession::on_agent_closed(GObject *agent, GAsyncResult *, gpointer data)
 {
+    std::unique_ptr<Closing> closing(static_cast<Closing *>(data));
     g_object_unref(agent);
-    static_cast<EventLoop *>(loop)->agent_closed();
+    closing->loop->agent_closed();
 }
+
+namespace {
 
 }  // namespace
 
@@ -55,13 +65,15 @@ void IceSession::create_agent()
 {
     if (terminal(state()))
         return;
-    mAgent = nice_agent_new_full(mLoop.context(), NICE_COMPATIBILITY_RFC5245,
-                                 static_cast<NiceAgentOption>(NICE_AGENT_OPTION_RELIABLE |
-                                                              NICE_AGENT_OPTION_CONSENT_FRESHNESS));
-    // No UPnP (multicast discovery) and no ICE-TCP; the relay is the STUN
-    // server too (a second server slows gathering down).
+    // No consent freshness: under a full PseudoTCP window its checks go
+    // unanswered and a busy, healthy session fails after 10 s. A vanished
+    // peer is told by its status on the broker instead.
+    mAgent = nice_agent_new_full(mLoop.context(), NICE_COMPATIBILITY_RFC5245, NICE_AGENT_OPTION_RELIABLE);
+    // No UPnP (multicast discovery) and no ICE-TCP. No STUN server either:
+    // the relay's allocate answer carries our server-reflexive address, and a
+    // binding request on the allocation's socket gets an answer libnice
+    // cannot match, so it would wait its full time-out for nothing.
     g_object_set(mAgent, "upnp", FALSE, "ice-tcp", FALSE, "controlling-mode", gboolean(mSetup.controlling),
-                 "stun-server", mSetup.relay_address.c_str(), "stun-server-port", guint(mSetup.relay_port),
                  "force-relay", gboolean(mSetup.relay_only), nullptr);
     NiceAddress local;
     nice_address_init(&local);
@@ -257,6 +269,8 @@ void IceSession::on_receive(NiceAgent *, guint, guint component, guint length, g
 
 void IceSession::receive(unsigned component, const uint8_t *bytes, size_t length)
 {
+    if (mAgent == nullptr)
+        return;  // closing: nobody reads any more
     Channel &ch = mChannels[component - 1];
     bool pause = false, overflow = false;
     {
@@ -361,11 +375,17 @@ void IceSession::release_agent()
     if (mAgent == nullptr)
         return;
     g_signal_handlers_disconnect_by_data(mAgent, this);
-    for (guint component = 1; component <= kComponents; ++component)
-        nice_agent_attach_recv(mAgent, mStream, component, mLoop.context(), nullptr, nullptr);
-    mLoop.agent_closing();
-    nice_agent_close_async(mAgent, on_agent_closed, &mLoop);
+    NiceAgent *agent = mAgent;
     mAgent = nullptr;
+    // A paused component gets its callback back: the relay's answers to
+    // the deallocation arrive through it.
+    for (guint component = 1; component <= kComponents; ++component)
+        nice_agent_attach_recv(agent, mStream, component, mLoop.context(), on_receive, this);
+    mLoop.agent_closing();
+    // The receive callbacks stay attached while the agent closes (without
+    // them libnice misses the relay's answers), so the closing keeps this
+    // session alive until it is done.
+    nice_agent_close_async(agent, on_agent_closed, new Closing{&mLoop, shared_from_this()});
 }
 
 int IceSession::gone_code() const

@@ -100,6 +100,8 @@ private:
     void resume_receive(unsigned component);
     void release_agent();
 
+    struct Closing;
+    static void on_agent_closed(GObject *agent, GAsyncResult *, gpointer closing);
     static void on_gathering_done(NiceAgent *, guint stream, gpointer self);
     static void on_state_changed(NiceAgent *, guint stream, guint component, guint state, gpointer self);
     static void on_selected_pair(NiceAgent *, guint stream, guint component, NiceCandidate *local,
