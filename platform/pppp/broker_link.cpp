@@ -39,6 +39,8 @@ int BrokerLink::open(const BrokerOptions &options, Handler handler, std::shared_
     mosquitto_connect_callback_set(self->mClient, on_connect);
     mosquitto_message_callback_set(self->mClient, on_message);
     mosquitto_reconnect_delay_set(self->mClient, 1, 5, false);
+    // Signalling is a few small messages, each waited for.
+    mosquitto_int_option(self->mClient, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_will_set(self->mClient, options.status_topic.c_str(), static_cast<int>(options.will_payload.size()),
                        options.will_payload.data(), kQos, true);
     if (mosquitto_connect_async(self->mClient, options.host.c_str(), options.port, kKeepAliveSeconds) !=

@@ -9,12 +9,9 @@
 namespace pppp {
 namespace {
 
-// A channel's reader may fall this far behind before the agent stops taking
-// bytes from PseudoTCP (whose window then closes on the sender). One more
-// libnice read (at most 64 KiB) can arrive after the stop.
-constexpr size_t kReceiveLimit = 1 << 20;
-constexpr size_t kReceiveCapacity = kReceiveLimit + (128 << 10);
 constexpr size_t kSendCapacity = 512 << 10;
+// A reader gives credit back in steps of this size, not per read.
+constexpr size_t kCreditStep = 64 << 10;
 // A write waits this long for room before it gives up.
 constexpr auto kWriteStall = std::chrono::milliseconds(5000);
 // Close (not ForceClose) gives queued bytes this long to reach PseudoTCP.
@@ -25,15 +22,25 @@ bool terminal(SessionState state)
     return state >= SessionState::failed;
 }
 
-void on_agent_closed(GObject *agent, GAsyncResult *, gpointer loop)
+}  // namespace
+
+struct IceSession::Closing {
+    EventLoop *loop;
+    std::shared_ptr<IceSession> session;
+};
+
+void IceSession::on_agent_closed(GObject *agent, GAsyncResult *, gpointer data)
 {
+    std::unique_ptr<Closing> closing(static_cast<Closing *>(data));
     g_object_unref(agent);
-    static_cast<EventLoop *>(loop)->agent_closed();
+    closing->loop->agent_closed();
 }
+
+namespace {
 
 }  // namespace
 
-IceSession::Channel::Channel() : in(kReceiveCapacity), out(kSendCapacity) {}
+IceSession::Channel::Channel() : in(kChannelWindow), out(kSendCapacity) {}
 
 IceSession::IceSession(EventLoop &loop, SessionSetup setup) : mLoop(loop), mSetup(std::move(setup)) {}
 
@@ -55,13 +62,15 @@ void IceSession::create_agent()
 {
     if (terminal(state()))
         return;
-    mAgent = nice_agent_new_full(mLoop.context(), NICE_COMPATIBILITY_RFC5245,
-                                 static_cast<NiceAgentOption>(NICE_AGENT_OPTION_RELIABLE |
-                                                              NICE_AGENT_OPTION_CONSENT_FRESHNESS));
-    // No UPnP (multicast discovery) and no ICE-TCP; the relay is the STUN
-    // server too (a second server slows gathering down).
+    // No consent freshness: under a full PseudoTCP window its checks go
+    // unanswered and a busy, healthy session fails after 10 s. A vanished
+    // peer is told by its status on the broker instead.
+    mAgent = nice_agent_new_full(mLoop.context(), NICE_COMPATIBILITY_RFC5245, NICE_AGENT_OPTION_RELIABLE);
+    // No UPnP (multicast discovery) and no ICE-TCP. No STUN server either:
+    // the relay's allocate answer carries our server-reflexive address, and a
+    // binding request on the allocation's socket gets an answer libnice
+    // cannot match, so it would wait its full time-out for nothing.
     g_object_set(mAgent, "upnp", FALSE, "ice-tcp", FALSE, "controlling-mode", gboolean(mSetup.controlling),
-                 "stun-server", mSetup.relay_address.c_str(), "stun-server-port", guint(mSetup.relay_port),
                  "force-relay", gboolean(mSetup.relay_only), nullptr);
     NiceAddress local;
     nice_address_init(&local);
@@ -255,37 +264,48 @@ void IceSession::on_receive(NiceAgent *, guint, guint component, guint length, g
         self->receive(component, reinterpret_cast<const uint8_t *>(bytes), length);
 }
 
+// Feeds what PseudoTCP delivered through the frame parser: data into the
+// channel (it always fits, the peer holds no more credit than there is
+// room), credit into what this side may send.
 void IceSession::receive(unsigned component, const uint8_t *bytes, size_t length)
 {
-    Channel &ch = mChannels[component - 1];
-    bool pause = false, overflow = false;
-    {
-        std::lock_guard<std::mutex> lock(ch.mutex);
-        overflow = ch.in.push(bytes, length) < length;
-        ch.readable.notify_all();
-        if (ch.in.size() >= kReceiveLimit && !ch.receive_paused)
-            pause = ch.receive_paused = true;
+    if (mAgent == nullptr)
+        return;  // closing: nobody reads any more
+    struct Sink : FrameParser::Sink {
+        explicit Sink(Channel &ch) : ch(ch) {}
+        bool on_data(const uint8_t *data, size_t n) override
+        {
+            std::lock_guard<std::mutex> lock(ch.mutex);
+            if (ch.in.push(data, n) < n)
+                return false;
+            ch.readable.notify_all();
+            return true;
+        }
+        bool on_credit(uint32_t n) override
+        {
+            ch.credit += n;
+            got_credit = true;
+            return ch.credit <= kChannelWindow;
+        }
+        Channel &ch;
+        bool got_credit = false;
+    } sink(mChannels[component - 1]);
+    if (!mChannels[component - 1].parser.feed(bytes, length, sink)) {
+        end(SessionState::lost);  // the peer broke the framing: no stream left
+        return;
     }
-    if (overflow)
-        end(SessionState::lost);  // a byte stream with a hole is no stream
-    else if (pause)
-        pause_receive(component);
+    if (sink.got_credit)
+        flush(component);
 }
 
-// Without a receive callback libnice leaves the bytes in PseudoTCP, whose
-// window closes; attaching again reads what waited.
-void IceSession::pause_receive(unsigned component)
+void IceSession::give_credit(unsigned component, uint32_t bytes)
 {
-    if (mAgent != nullptr)
-        nice_agent_attach_recv(mAgent, mStream, component, mLoop.context(), nullptr, nullptr);
+    mChannels[component - 1].grant += bytes;
+    flush(component);
 }
 
-void IceSession::resume_receive(unsigned component)
-{
-    if (mAgent != nullptr)
-        nice_agent_attach_recv(mAgent, mStream, component, mLoop.context(), on_receive, this);
-}
-
+// Sends frames while PseudoTCP takes them: credit first, then data as far as
+// the peer's credit reaches.
 void IceSession::flush(unsigned component)
 {
     Channel &ch = mChannels[component - 1];
@@ -296,21 +316,30 @@ void IceSession::flush(unsigned component)
     if (mAgent == nullptr || !ch.transport_writable)
         return;
     for (;;) {
-        size_t length;
-        const uint8_t *bytes;
-        {
-            std::lock_guard<std::mutex> lock(ch.mutex);
-            bytes = ch.out.front(&length);
+        if (ch.frame_sent == ch.frame.size()) {
+            ch.frame.clear();
+            ch.frame_sent = 0;
+            if (ch.grant > 0) {
+                append_credit_frame(ch.frame, ch.grant);
+                ch.grant = 0;
+            } else {
+                std::lock_guard<std::mutex> lock(ch.mutex);
+                size_t length;
+                const uint8_t *bytes = ch.out.front(&length);
+                length = std::min({length, kMaxFramePayload, ch.credit});
+                if (length == 0)
+                    return;
+                append_data_frame(ch.frame, bytes, length);
+                ch.out.drop_front(length);
+                ch.credit -= length;
+                ch.writable.notify_all();
+            }
         }
-        if (length == 0)
-            return;
-        // Writers only append, so the front stays put while unlocked.
-        gint sent = nice_agent_send(mAgent, mStream, component, guint(length), reinterpret_cast<const gchar *>(bytes));
+        gint sent = nice_agent_send(mAgent, mStream, component, guint(ch.frame.size() - ch.frame_sent),
+                                    reinterpret_cast<const gchar *>(ch.frame.data() + ch.frame_sent));
         if (sent <= 0)
             return;  // PseudoTCP is full: reliable-transport-writable calls again
-        std::lock_guard<std::mutex> lock(ch.mutex);
-        ch.out.drop_front(size_t(sent));
-        ch.writable.notify_all();
+        ch.frame_sent += size_t(sent);
     }
 }
 
@@ -361,11 +390,13 @@ void IceSession::release_agent()
     if (mAgent == nullptr)
         return;
     g_signal_handlers_disconnect_by_data(mAgent, this);
-    for (guint component = 1; component <= kComponents; ++component)
-        nice_agent_attach_recv(mAgent, mStream, component, mLoop.context(), nullptr, nullptr);
+    NiceAgent *agent = mAgent;
+    mAgent = nullptr;  // from here on, received bytes are dropped
     mLoop.agent_closing();
-    nice_agent_close_async(mAgent, on_agent_closed, &mLoop);
-    mAgent = nullptr;
+    // The receive callbacks stay attached while the agent closes (without
+    // them libnice misses the relay's answers), so the closing keeps this
+    // session alive until it is done.
+    nice_agent_close_async(agent, on_agent_closed, new Closing{&mLoop, shared_from_this()});
 }
 
 int IceSession::gone_code() const
@@ -398,10 +429,13 @@ int IceSession::read(int number, uint8_t *buffer, int *size, int timeout_ms)
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
     std::unique_lock<std::mutex> lock(ch->mutex);
     for (;;) {
-        got += ch->in.pop(buffer + got, wanted - got);
-        if (ch->receive_paused && ch->in.size() <= kReceiveLimit / 2) {
-            ch->receive_paused = false;
-            mLoop.invoke([self = shared_from_this(), number] { self->resume_receive(unsigned(number)); });
+        size_t n = ch->in.pop(buffer + got, wanted - got);
+        got += n;
+        ch->consumed += n;
+        if (ch->consumed >= kCreditStep) {
+            uint32_t credit = uint32_t(ch->consumed);
+            ch->consumed = 0;
+            mLoop.invoke([self = shared_from_this(), number, credit] { self->give_credit(unsigned(number), credit); });
         }
         *size = int(got);
         if (got == wanted)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "byte_ring.h"
+#include "channel_frames.h"
 #include "event_loop.h"
 #include "signal_message.h"
 
@@ -18,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace pppp {
 
@@ -82,12 +84,17 @@ private:
         std::condition_variable writable;
         ByteRing in;
         ByteRing out;
-        bool receive_paused = false;
+        size_t consumed = 0;  // read since the last credit given back
         bool flush_queued = false;
         // Loop thread only.
         bool connected = false;
         bool transport_writable = false;
         bool up = false;
+        FrameParser parser;
+        size_t credit = kChannelWindow;  // what the peer's reader can still take
+        uint32_t grant = 0;              // credit to give our peer
+        std::vector<uint8_t> frame;      // the frame being sent
+        size_t frame_sent = 0;
     };
 
     // Loop thread.
@@ -96,10 +103,11 @@ private:
     void mark_component(unsigned component);
     void flush(unsigned component);
     void receive(unsigned component, const uint8_t *bytes, size_t length);
-    void pause_receive(unsigned component);
-    void resume_receive(unsigned component);
+    void give_credit(unsigned component, uint32_t bytes);
     void release_agent();
 
+    struct Closing;
+    static void on_agent_closed(GObject *agent, GAsyncResult *, gpointer closing);
     static void on_gathering_done(NiceAgent *, guint stream, gpointer self);
     static void on_state_changed(NiceAgent *, guint stream, guint component, guint state, gpointer self);
     static void on_selected_pair(NiceAgent *, guint stream, guint component, NiceCandidate *local,
