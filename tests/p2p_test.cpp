@@ -168,9 +168,10 @@ TEST_F(P2pSession, SwitchWhileSerialPassThroughRunsIsAbandoned)
     start_probe(Fault::RelayFirstSessions, 1);
     probe->sim->set_fault(Fault::LateSecondSession);
     ASSERT_EQ(connect(), 1);
-    ASSERT_EQ(mode(), TRANS_RELAY);
+    ASSERT_EQ(mode(), TRANS_RELAY) << probe->sim->state().p2p_sessions_accepted << " accepted";
     ASSERT_EQ(QRN_NET_Serial_Begin(handle), QRN_OK);
-    ASSERT_TRUE(sessions_settle(2, 1));
+    ASSERT_TRUE(sessions_settle(2, 1)) << probe->sim->state().p2p_sessions_accepted << " accepted, "
+                                       << probe->sim->state().p2p_sessions_open << " open";
     EXPECT_EQ(mode(), TRANS_RELAY);
     EXPECT_TRUE(probe->sim->state().serial_open);
     const char text[] = "still relayed";

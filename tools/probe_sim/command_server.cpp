@@ -68,6 +68,7 @@ bool CommandServer::add_connection(net::Socket sock, net::Socket attached_stream
 {
     auto conn = std::make_unique<Connection>();
     conn->sock = std::move(sock);
+    conn->attached = attached_stream.valid();
     conn->attached_stream = std::move(attached_stream);
     Connection &ref = *conn;
     std::lock_guard<std::mutex> lock(state_.mu);
@@ -120,7 +121,7 @@ bool CommandServer::serve_one(Connection &c)
         return false;
 
     if (request.code == wire::kLogout) {
-        logout(request.token, c.order);
+        logout(request.token, c);
         return true;
     }
     Fault active;
@@ -171,14 +172,20 @@ void CommandServer::log(ReceivedPacket packet)
     state_.cv.notify_all();
 }
 
-void CommandServer::logout(uint32_t token, uint64_t order)
+// A session on one connection (P2P) ends only itself; on the LAN, where
+// every command comes on a connection of its own, a logout ends what the
+// logins before it opened.
+void CommandServer::logout(uint32_t token, const Connection &c)
 {
     std::lock_guard<std::mutex> lock(state_.mu);
     if (token != state_.model.token)
         return;
-    if (state_.serial_opened_by < order)
+    if (c.attached ? state_.serial_opened_by == c.order : state_.serial_opened_by < c.order)
         state_.serial.close();
-    streams_.close_session(token, order);
+    if (c.attached)
+        streams_.close_login(c.order);
+    else
+        streams_.close_session(token, c.order);
     state_.cv.notify_all();
 }
 

@@ -41,6 +41,7 @@ private:
     struct Connection {
         net::Socket sock;
         net::Socket attached_stream;  // where the stream goes instead of connecting back
+        bool attached = false;        // a whole session on one connection (P2P)
         // Accept order. Connections are served in parallel, so a logout may be
         // handled after a later login; it ends only what came before it.
         uint64_t order = 0;
@@ -54,7 +55,7 @@ private:
     void serve(Connection &c);
     bool serve_one(Connection &c);
     void log(ReceivedPacket packet);
-    void logout(uint32_t token, uint64_t order);
+    void logout(uint32_t token, const Connection &c);
 
     DeviceState &state_;
     StreamHub &streams_;

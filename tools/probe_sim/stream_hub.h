@@ -32,6 +32,8 @@ public:
     void want_key_frames();
     // A logout ends the session's connections opened by logins before it.
     void close_session(uint32_t token, uint64_t logout_order);
+    // Ends the connection opened by the login of that order.
+    void close_login(uint64_t login_order);
     void close_all();
 
     // Without state.mu. Writes wait for the frame another thread is writing.
