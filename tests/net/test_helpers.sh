@@ -35,7 +35,7 @@ start_simulator()
   local simulator=$1 device=$2
   shift 2
   "$testnet" run-device "$device" "$simulator" "$@" >"$logs/$device" 2>&1 &
-  wait_for_line "$logs/$device" "listening on|streaming on" 10 ||
+  wait_for_line "$logs/$device" "listening on|streaming on|registered as" 10 ||
     fail "the simulator in '$device' did not start: $(cat "$logs/$device")"
 }
 

@@ -19,7 +19,7 @@ const std::string kUsage = std::string(
                                "Connects to the module at ADDRESS (an IPv4 address or a device ID) and\n"
                                "prints its company, protocol version, ID, alias and MAC address.\n"
                                "\n"
-                               "  ADDRESS            the module to ask\n") +
+                               "  ADDRESS            the module to ask: an IPv4 address or a device ID\n") +
                            kEndpointHelp + kHelpOptionHelp;
 
 std::string version_text(int word)

@@ -23,7 +23,7 @@ const std::string kUsage = std::string(
                                "Pictures sent without Huffman tables get the standard ones, so the file\n"
                                "always decodes.\n"
                                "\n"
-                               "  ADDRESS            the module to ask\n"
+                               "  ADDRESS            the module to ask: an IPv4 address or a device ID\n"
                                "  FILE.jpg           where to write the picture (replaced if it exists)\n") +
                            kEndpointHelp + kHelpOptionHelp;
 

@@ -23,7 +23,7 @@ const std::string kUsage = std::string(
                                "that arrive, shows the frame and bit rates as it goes, and stops the\n"
                                "video after N seconds or at Ctrl-C, with a summary.\n"
                                "\n"
-                               "  ADDRESS            the module to stream from\n"
+                               "  ADDRESS            the module to stream from: an IPv4 address or a device ID\n"
                                "  --seconds N        how long to stream, 1 to 86400 (default 10)\n") +
                            kEndpointHelp + kHelpOptionHelp;
 
