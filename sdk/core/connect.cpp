@@ -56,7 +56,10 @@ void teardown(void *argument)
     quarn_cond_post(session->data_ready);
     quarn_thread_destroy(session->receive_thread);
     session->receive_thread = nullptr;
-    session->p2p_session = -1;
+    {
+        CommandLock lock(session);
+        session->p2p_session = -1;
+    }
     close_stream_sockets(session);
     session->spare_elements.clear();
     session_slot_release(static_cast<int>(static_cast<uint32_t>(request.handle) - kHandleBase));

@@ -43,6 +43,7 @@ void close_session(SessionContext *session)
     PPPP_ForceClose(session->p2p_session);
     quarn_thread_destroy(session->receive_thread);
     session->receive_thread = nullptr;
+    CommandLock lock(session);  // a command that looked the session up may still run
     session->p2p_session = -1;
 }
 
