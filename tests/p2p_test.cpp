@@ -197,10 +197,14 @@ TEST_F(P2pSession, SwitchPutsADirectSessionUnderTheSameHandleAndVideoGoesOn)
 
 TEST_F(P2pSession, AFailedSwitchLeavesTheLossOfTheOldSessionToBeReported)
 {
-    start_probe(Fault::RelayFirstSessions, -1);
+    // The switch gives up because the serial port is open.
+    start_probe(Fault::RelayFirstSessions, 1);
+    probe->sim->set_fault(Fault::LateSecondSession);
     ASSERT_EQ(connect(), 1);
-    ASSERT_TRUE(sessions_settle(10, 1));  // the switch gave up
-    probe->sim->stop();                   // the module vanishes
+    ASSERT_EQ(QRN_NET_Serial_Begin(handle), QRN_OK);
+    ASSERT_TRUE(sessions_settle(2, 1));
+    ASSERT_EQ(mode(), TRANS_RELAY);
+    probe->sim->stop();  // the module vanishes
     EXPECT_TRUE(wait_until_closed(handle, test_wait(std::chrono::seconds(15))));
 }
 

@@ -28,8 +28,10 @@ bool p2p_session_gone(int result)
 int StreamChannelReader::read(uint8_t *out, uint32_t length)
 {
     const quarn_timeval &timeout = session_->stream_timeout;
-    const auto deadline =
-        Clock::now() + std::chrono::seconds(timeout.seconds) + std::chrono::microseconds(timeout.microseconds);
+    const auto patience = std::chrono::seconds(timeout.seconds) + std::chrono::microseconds(timeout.microseconds);
+    // The time-out counts from the last byte: a slow path that keeps
+    // delivering never cuts a large payload short.
+    auto deadline = Clock::now() + patience;
     uint32_t got = 0;
     int wait_ms = 0;  // first look at what is already there
     while (got < length) {
@@ -42,6 +44,8 @@ int StreamChannelReader::read(uint8_t *out, uint32_t length)
         got += static_cast<uint32_t>(std::max(size, 0));
         if (result == 0 || got >= length)
             continue;
+        if (size > 0)
+            deadline = Clock::now() + patience;
         if (wait_ms == 0)
             session_->stream.pending_wake.post();  // nothing more waiting: the poller hears of what came so far
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
