@@ -122,6 +122,7 @@ private:
 
     EventLoop &mLoop;
     SessionSetup mSetup;
+    std::atomic<bool> mClosed{false};
     NiceAgent *mAgent = nullptr;  // loop thread only
     guint mStream = 0;
     std::function<void(IceSession &)> mObserver;
