@@ -101,7 +101,8 @@ void exchange(int host, int device, int channel, size_t down_length, size_t up_l
 {
     auto down = pattern(down_length, uint8_t(channel));
     auto up = pattern(up_length, uint8_t(channel + 100));
-    std::thread writer([&] { EXPECT_EQ(PPPP_Write(device, channel, down.data(), int(down.size())), int(down.size())); });
+    std::thread writer(
+        [&] { EXPECT_EQ(PPPP_Write(device, channel, down.data(), int(down.size())), int(down.size())); });
     EXPECT_EQ(PPPP_Write(host, channel, up.data(), int(up.size())), int(up.size()));
     std::vector<uint8_t> got(down.size());
     int size = int(got.size());
@@ -267,7 +268,9 @@ TEST_F(P2pDirect, OnlineModuleThatNeverAnswersTimesOut)
     options.online_payload = pppp::encode_status(true);
     options.will_payload = pppp::encode_status(false);
     std::shared_ptr<pppp::BrokerLink> ghost;
-    ASSERT_EQ(pppp::BrokerLink::open(options, [](const std::string &, const char *, size_t) {}, &ghost), 0);
+    ASSERT_EQ(pppp::BrokerLink::open(
+                  options, [](const std::string &, const char *, size_t) {}, &ghost),
+              0);
     EXPECT_EQ(PPPP_ConnectByServer("SQRN-000006-GHOST", 1, 0, init()), PPPP_ERROR_TIME_OUT);
     ghost->close();
 }
