@@ -105,7 +105,7 @@ start()
     --min-port="$min_port" --max-port="$max_port" --lt-cred-mech --user="$USER_NAME:$server_password" \
     --realm="$REALM" --userdb="$dir/turndb" --pidfile="$dir/turnserver.pid" --log-file="$dir/turnserver.log" \
     --simple-log --no-stdout-log --no-cli --no-tls --no-dtls --no-tcp-relay --allow-loopback-peers \
-    --no-multicast-peers --no-software-attribute >/dev/null 2>&1 &
+    --no-multicast-peers --no-software-attribute ${P2P_SERVERS_VERBOSE:+--verbose} >/dev/null 2>&1 &
   local turn_pid=$!
   echo "$turn_pid turnserver" >>"$dir/pids"
 
