@@ -114,6 +114,7 @@ listener $broker_port $address
 allow_anonymous true
 persistence false
 max_packet_size 65536
+set_tcp_nodelay true
 log_dest file $dir/mosquitto.log
 CONF
   mosquitto -c "$dir/mosquitto.conf" >/dev/null 2>&1 &
