@@ -8,7 +8,10 @@ packages=(cmake make g++ pkg-config libgtest-dev libjpeg-dev libavcodec-dev liba
   # looking at the viewer, pressing its buttons, checking it against independent tools
   xvfb xauth imagemagick xdotool ffmpeg libjpeg-turbo-progs
   # reading the rendered user manuals, checking the desktop entry and its icon
-  poppler-utils desktop-file-utils librsvg2-bin)
+  poppler-utils desktop-file-utils librsvg2-bin
+  # the peer-to-peer layer: ICE, MQTT and JSON libraries; its relay and broker
+  # for the tests; NAT in the test network
+  libnice-dev libmosquitto-dev libjson-glib-dev coturn mosquitto nftables)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -105,7 +105,7 @@ start()
     --min-port="$min_port" --max-port="$max_port" --lt-cred-mech --user="$USER_NAME:$server_password" \
     --realm="$REALM" --userdb="$dir/turndb" --pidfile="$dir/turnserver.pid" --log-file="$dir/turnserver.log" \
     --simple-log --no-stdout-log --no-cli --no-tls --no-dtls --no-tcp-relay --allow-loopback-peers \
-    --no-multicast-peers --no-software-attribute >/dev/null 2>&1 &
+    --no-multicast-peers --no-software-attribute ${P2P_SERVERS_VERBOSE:+--verbose} >/dev/null 2>&1 &
   local turn_pid=$!
   echo "$turn_pid turnserver" >>"$dir/pids"
 
@@ -114,6 +114,7 @@ listener $broker_port $address
 allow_anonymous true
 persistence false
 max_packet_size 65536
+set_tcp_nodelay true
 log_dest file $dir/mosquitto.log
 CONF
   mosquitto -c "$dir/mosquitto.conf" >/dev/null 2>&1 &

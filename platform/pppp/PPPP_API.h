@@ -10,17 +10,17 @@ extern "C" {
 // Result codes (platform/pppp/README.md tells what each means for a caller).
 #define PPPP_ERROR_NONE 0
 #define PPPP_ERROR_NOT_INITIALIZED -1
-#define PPPP_ERROR_TIME_OUT -3             // the module is online but did not answer, or a read ran out of time
-#define PPPP_ERROR_INVALID_ID -4           // the ID is unknown or offline
-#define PPPP_ERROR_INVALID_PARAMETER -5    // a NULL pointer, a bad channel, a malformed device ID
-#define PPPP_ERROR_SERVER_UNREACHABLE -6   // the broker or the relay did not answer
-#define PPPP_ERROR_REFUSED -7              // the relay refused the allocation or the device refused the session
-#define PPPP_ERROR_BAD_INIT_STRING -8      // the init string does not decode
-#define PPPP_ERROR_NO_PATH -9              // both ends answered but no candidate pair worked
-#define PPPP_ERROR_INVALID_SESSION -11     // no such session (never opened or already closed)
-#define PPPP_ERROR_REMOTE_CLOSED -12       // the peer closed the session
-#define PPPP_ERROR_SESSION_LOST -13        // the peer vanished or the path failed
-#define PPPP_ERROR_USER_CLOSED -14         // closed by this side while the call waited
+#define PPPP_ERROR_TIME_OUT -3            // the module is online but did not answer, or a read ran out of time
+#define PPPP_ERROR_INVALID_ID -4          // the ID is unknown or offline
+#define PPPP_ERROR_INVALID_PARAMETER -5   // a NULL pointer, a bad channel, a malformed device ID
+#define PPPP_ERROR_SERVER_UNREACHABLE -6  // the broker or the relay did not answer
+#define PPPP_ERROR_REFUSED -7             // the relay refused the allocation or the device refused the session
+#define PPPP_ERROR_BAD_INIT_STRING -8     // the init string does not decode
+#define PPPP_ERROR_NO_PATH -9             // both ends answered but no candidate pair worked
+#define PPPP_ERROR_INVALID_SESSION -11    // no such session (never opened or already closed)
+#define PPPP_ERROR_REMOTE_CLOSED -12      // the peer closed the session
+#define PPPP_ERROR_SESSION_LOST -13       // the peer vanished or the path failed
+#define PPPP_ERROR_USER_CLOSED -14        // closed by this side while the call waited
 
 // Size of the record PPPP_Check fills, and the offset of its relayed flag.
 #define PPPP_CHECK_RECORD_SIZE 128

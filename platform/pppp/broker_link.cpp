@@ -24,8 +24,7 @@ void init_library()
 
 }  // namespace
 
-BrokerLink::BrokerLink(const BrokerOptions &options, Handler handler)
-    : mOptions(options), mHandler(std::move(handler))
+BrokerLink::BrokerLink(const BrokerOptions &options, Handler handler) : mOptions(options), mHandler(std::move(handler))
 {
 }
 
@@ -122,8 +121,8 @@ void BrokerLink::on_connect(struct mosquitto *client, void *data, int rc)
         for (const std::string &topic : self->mTopics)
             mosquitto_subscribe(client, nullptr, topic.c_str(), kQos);
         mosquitto_publish(client, nullptr, self->mOptions.status_topic.c_str(),
-                          static_cast<int>(self->mOptions.online_payload.size()),
-                          self->mOptions.online_payload.data(), kQos, true);
+                          static_cast<int>(self->mOptions.online_payload.size()), self->mOptions.online_payload.data(),
+                          kQos, true);
     }
     self->mConnectResult = rc;
     self->mConnectedChanged.notify_all();

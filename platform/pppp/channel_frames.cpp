@@ -58,8 +58,8 @@ bool FrameParser::feed(const uint8_t *bytes, size_t length, Sink &sink)
             if (mPayloadLeft == 0 || mPayloadLeft > kMaxFramePayload)
                 return false;
         } else {
-            uint32_t credit = uint32_t(mHeader[1]) << 24 | uint32_t(mHeader[2]) << 16 | uint32_t(mHeader[3]) << 8 |
-                              mHeader[4];
+            uint32_t credit =
+                uint32_t(mHeader[1]) << 24 | uint32_t(mHeader[2]) << 16 | uint32_t(mHeader[3]) << 8 | mHeader[4];
             if (credit == 0 || credit > kChannelWindow || !sink.on_credit(credit))
                 return false;
         }

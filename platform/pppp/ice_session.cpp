@@ -359,6 +359,11 @@ void IceSession::wake_all()
 
 void IceSession::close(bool drain)
 {
+    if (mClosed.exchange(true))
+        return;
+    // Counted before the loop gets to it, so a loop that is about to end
+    // waits for this agent's deallocation.
+    mLoop.agent_closing();
     if (drain && state() == SessionState::up) {
         for (Channel &ch : mChannels) {
             std::unique_lock<std::mutex> lock(ch.mutex);
@@ -387,12 +392,13 @@ void IceSession::close(bool drain)
 // it is dropped; without it the relay runs out of ports.
 void IceSession::release_agent()
 {
-    if (mAgent == nullptr)
+    if (mAgent == nullptr) {
+        mLoop.agent_closed();  // never started
         return;
+    }
     g_signal_handlers_disconnect_by_data(mAgent, this);
     NiceAgent *agent = mAgent;
     mAgent = nullptr;  // from here on, received bytes are dropped
-    mLoop.agent_closing();
     // The receive callbacks stay attached while the agent closes (without
     // them libnice misses the relay's answers), so the closing keeps this
     // session alive until it is done.

@@ -28,15 +28,15 @@ class BrokerLink;
 enum class SessionState { starting, gathered, connecting, up, failed, remote_closed, lost, user_closed };
 
 struct SessionSetup {
-    bool controlling = false;  // the host controls, the device is controlled
+    bool controlling = false;   // the host controls, the device is controlled
     std::string local_address;  // the only address host candidates use
     std::string relay_address;  // numeric, resolved by the caller
     int relay_port = 0;
     std::string user;
     std::string password;
     bool relay_only = false;
-    std::string token;     // names the session in every signalling message
-    std::string peer_id;   // the device ID (host side) or the host's peer ID
+    std::string token;    // names the session in every signalling message
+    std::string peer_id;  // the device ID (host side) or the host's peer ID
 };
 
 class IceSession : public std::enable_shared_from_this<IceSession> {
@@ -122,6 +122,7 @@ private:
 
     EventLoop &mLoop;
     SessionSetup mSetup;
+    std::atomic<bool> mClosed{false};
     NiceAgent *mAgent = nullptr;  // loop thread only
     guint mStream = 0;
     std::function<void(IceSession &)> mObserver;

@@ -11,7 +11,7 @@ namespace {
 int decode(const char *init_string, InitConfig *config)
 {
     return decode_init_string(init_string ? init_string : "", config) == DecodeResult::ok ? PPPP_ERROR_NONE
-                                                                                         : PPPP_ERROR_BAD_INIT_STRING;
+                                                                                          : PPPP_ERROR_BAD_INIT_STRING;
 }
 
 }  // namespace

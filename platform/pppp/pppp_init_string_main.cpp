@@ -15,9 +15,10 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: pppp-init-string [--broker HOST:PORT] [--relay HOST:PORT] [--user U] "
-                         "[--password P] [--relay-only]\n"
-                         "       pppp-init-string --decode STRING\n");
+    std::fprintf(stderr,
+                 "usage: pppp-init-string [--broker HOST:PORT] [--relay HOST:PORT] [--user U] "
+                 "[--password P] [--relay-only]\n"
+                 "       pppp-init-string --decode STRING\n");
     return 2;
 }
 
@@ -78,7 +79,8 @@ int main(int argc, char **argv)
     }
     std::string letters;
     pppp::InitConfig check;
-    if (!pppp::encode_init_string(config, &letters) || pppp::decode_init_string(letters, &check) != pppp::DecodeResult::ok) {
+    if (!pppp::encode_init_string(config, &letters) ||
+        pppp::decode_init_string(letters, &check) != pppp::DecodeResult::ok) {
         std::fprintf(stderr, "pppp-init-string: a value is too long or holds spaces or control characters\n");
         return 1;
     }

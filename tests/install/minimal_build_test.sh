@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the SDK alone from the source tree, as a packager would: tools and
-# tests off, with pkg-config, libjpeg, FFmpeg and GoogleTest out of reach.
-# The configure may look for nothing but Threads, and the install must hold
+# tests off, with libjpeg and GoogleTest out of reach. The configure may look
+# for nothing but Threads and, through pkg-config, the peer-to-peer layer's
+# three libraries (libnice, libmosquitto, json-glib); the install must hold
 # exactly the header, the library, the pkg-config file and the CMake package.
 # Usage: minimal_build_test.sh SOURCE CMAKE VERSION CC [CONFIGURE-ARGUMENT...]
 set -euo pipefail
@@ -17,9 +18,8 @@ fail() {
 }
 
 build="$workdir/build" prefix="$workdir/prefix"
-env -u PKG_CONFIG_PATH PKG_CONFIG=/nonexistent \
+env -u PKG_CONFIG_PATH \
   "$cmake" -S "$source_dir" -B "$build" "$@" -DQRN_BUILD_TOOLS=OFF -DQRN_BUILD_TESTS=OFF \
-  -DPKG_CONFIG_EXECUTABLE=/nonexistent -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_JPEG=ON -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
   --trace-redirect="$workdir/trace.log" >"$workdir/configure.log" 2>&1 ||
   fail "the SDK alone does not configure: $(cat "$workdir/configure.log")"
@@ -29,8 +29,9 @@ env -u PKG_CONFIG_PATH PKG_CONFIG=/nonexistent \
 searches=$(grep -E "^$source_dir/[^(]*\([0-9]+\): +(find_package|find_dependency|pkg_check_modules|pkg_search_module|find_library|find_path|find_file|find_program)\(" \
   "$workdir/trace.log" || true)
 grep -q "find_package(Threads" <<<"$searches" || fail "the trace shows no find_package(Threads): is the trace read right?"
-unexpected=$(grep -v "find_package(Threads" <<<"$searches" || true)
-[ -z "$unexpected" ] || fail "the SDK alone looks for more than Threads:
+unexpected=$(grep -v -e "find_package(Threads" -e "find_package(PkgConfig" \
+  -e "pkg_check_modules(PPPP_DEPS REQUIRED IMPORTED_TARGET nice libmosquitto json-glib-1.0 )" <<<"$searches" || true)
+[ -z "$unexpected" ] || fail "the SDK alone looks for more than Threads and the peer-to-peer libraries:
 $unexpected"
 
 "$cmake" --build "$build" -j2 >"$workdir/build.log" 2>&1 || fail "the SDK alone does not build: $(cat "$workdir/build.log")"

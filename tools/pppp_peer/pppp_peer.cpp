@@ -25,8 +25,9 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: pppp-peer device --id ID [--init STRING] [--relay-only N] [--sessions N]\n"
-                         "       pppp-peer host --id ID [--init STRING] [--bytes N]\n");
+    std::fprintf(stderr,
+                 "usage: pppp-peer device --id ID [--init STRING] [--relay-only N] [--sessions N]\n"
+                 "       pppp-peer host --id ID [--init STRING] [--bytes N]\n");
     return 2;
 }
 

@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# A host and a device each behind its own NAT, the broker and the relay on
+# the "public" side between them, all in namespaces of this test:
+#
+#   host 192.168.1.2 -- nat-h [192.168.1.1 | 10.99.1.2] --+
+#                                                          pub 10.99.1.1, 10.99.2.1,
+#   dev  192.168.2.2 -- nat-d [192.168.2.1 | 10.99.2.2] --+    servers on 10.99.0.1
+#                                                          |
+#                                                          up (default route, drops all)
+#
+# Behind NATs that keep the source port the session comes up direct (each end
+# reaches the other's server-reflexive address); behind NATs that pick a new
+# random port per destination it comes up relayed by itself.
+#
+#   p2p_nat_test.sh PPPP_PEER P2P_SERVERS_SCRIPT
+#
+# P2P_NAT_LOGS=DIR keeps the programs' and servers' logs there.
+set -euo pipefail
+peer=$1 servers=$2
+readonly SKIP=77
+test_name=p2p_nat_test
+
+fail()
+{
+  echo "$test_name: $*" >&2
+  exit 1
+}
+
+skip()
+{
+  if [ -n "${QRN_TESTNET_REQUIRED:-}" ]; then
+    fail "$* (QRN_TESTNET_REQUIRED is set)"
+  fi
+  echo "$test_name: skipped: $*" >&2
+  exit "$SKIP"
+}
+
+[ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
+command -v ip >/dev/null || skip "'ip' is missing (install iproute2)"
+command -v nft >/dev/null || skip "'nft' is missing (install nftables)"
+
+net=qpn$$
+roles="up pub nath natd host dev"
+work=$(mktemp -d)
+
+# Ends everything still running in our namespaces, then deletes them.
+cleanup()
+{
+  local role pids
+  [ -f "$work/servers/pids" ] && bash "$servers" stop "$work/servers" || true
+  for role in $roles; do
+    [ -e "/run/netns/$net-$role" ] || continue
+    pids=$(ip netns pids "$net-$role" 2>/dev/null || true)
+    # shellcheck disable=SC2086
+    [ -z "$pids" ] || kill -KILL $pids 2>/dev/null || true
+    ip netns delete "$net-$role" 2>/dev/null || true
+  done
+  [ -z "${P2P_NAT_LOGS:-}" ] || cp -r "$work" "$P2P_NAT_LOGS"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+in_ns()
+{
+  local role=$1
+  shift
+  ip netns exec "$net-$role" "$@"
+}
+
+for role in $roles; do
+  error=$(ip netns add "$net-$role" 2>&1) || skip "cannot create network namespaces here: $error"
+  ip -n "$net-$role" link set lo up
+done
+
+# link A B A_ADDRESS B_ADDRESS: a veth pair between two of our namespaces.
+link()
+{
+  local a=$1 b=$2 a_address=$3 b_address=$4 error
+  # Each end is named after the namespace it leads to.
+  error=$(ip -n "$net-$a" link add "to-$b" type veth peer name "to-$a" netns "$net-$b" 2>&1) ||
+    skip "cannot create veth pairs here: $error"
+  ip -n "$net-$a" addr add "$a_address" dev "to-$b"
+  ip -n "$net-$b" addr add "$b_address" dev "to-$a"
+  ip -n "$net-$a" link set "to-$b" up
+  ip -n "$net-$b" link set "to-$a" up
+}
+# The public side has a way on, as on the internet: what the relay sends to
+# a private address leaves by the default route and is dropped upstream
+# without a word. Without it the relay's send fails, and coturn then tears
+# down the whole allocation, relayed candidate and all.
+link up pub 10.99.255.1/30 10.99.255.2/30
+ip -n "$net-pub" route add default via 10.99.255.1
+ip -n "$net-up" route add blackhole default
+link pub nath 10.99.1.1/24 10.99.1.2/24
+link pub natd 10.99.2.1/24 10.99.2.2/24
+link nath host 192.168.1.1/24 192.168.1.2/24
+link natd dev 192.168.2.1/24 192.168.2.2/24
+ip -n "$net-pub" addr add 10.99.0.1/32 dev lo
+ip -n "$net-nath" route add default via 10.99.1.1
+ip -n "$net-natd" route add default via 10.99.2.1
+ip -n "$net-host" route add default via 192.168.1.1
+ip -n "$net-dev" route add default via 192.168.2.1
+for role in up pub nath natd; do
+  in_ns "$role" sysctl -qw net.ipv4.ip_forward=1
+done
+
+# nat ROLE WAN [OPTION]: masquerade what leaves through WAN, and let nothing
+# in from there that the LAN side did not start.
+nat()
+{
+  local role=$1 wan=$2 option=${3:-}
+  in_ns "$role" nft -f - <<NFT || skip "nftables NAT is not available here"
+flush ruleset
+table ip nat {
+  chain postrouting {
+    type nat hook postrouting priority srcnat;
+    oifname "$wan" masquerade $option
+  }
+}
+table ip filter {
+  chain forward {
+    type filter hook forward priority filter; policy drop;
+    ct state established,related accept
+    iifname != "$wan" accept
+  }
+  # A probe that arrives before the LAN side sent anything is dropped here,
+  # before its connection-tracking entry is confirmed: a confirmed entry
+  # would take the mapping the LAN side is about to need.
+  chain input {
+    type filter hook input priority filter; policy accept;
+    iifname "$wan" ct state new drop
+  }
+}
+NFT
+}
+
+in_ns pub bash "$servers" start "$work/servers" --address 10.99.0.1 --mode direct >/dev/null ||
+  fail "the servers did not start"
+init=$(sed -n 's/^init_string_a=//p' "$work/servers/p2p.conf")
+
+# run_case LABEL NAT_OPTION EXPECTED_MODE
+case_number=0
+run_case()
+{
+  local label=$1 option=$2 expected=$3
+  case_number=$((case_number + 1))
+  local id="SQRN-NAT-$case_number" device_log="$work/device$case_number.log" output
+  nat nath to-pub "$option"
+  nat natd to-pub "$option"
+  in_ns dev "$peer" device --id "$id" --init "$init" --sessions 1 >"$device_log" 2>&1 &
+  local device_pid=$!
+  for _ in $(seq 100); do
+    grep -q "^registered" "$device_log" && break
+    sleep 0.05
+  done
+  grep -q "^registered" "$device_log" || fail "$label: the device did not register: $(cat "$device_log")"
+  output=$(in_ns host "$peer" host --id "$id" --init "$init" --bytes 300000 2>"$work/host$case_number.log") ||
+    fail "$label: the session failed: $output"
+  wait "$device_pid" || true
+  grep -qx "session mode=$expected connect_ms=[0-9]*" <<<"$output" ||
+    fail "$label: expected a $expected session: $output"
+  grep -qx "echo intact" <<<"$output" || fail "$label: the echo was not intact: $output"
+  grep -qx "accepted mode=$expected" "$device_log" || fail "$label: the device saw: $(cat "$device_log")"
+  echo "$label: $(grep '^session' <<<"$output")"
+}
+
+run_case "port-preserving NATs" "" direct
+run_case "NATs with random ports" "random" relayed
+run_case "NATs with fully random ports" "fully-random" relayed
+echo "$test_name: ok"
