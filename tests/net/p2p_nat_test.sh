@@ -12,11 +12,15 @@
 # reaches the other's server-reflexive address); behind NATs that pick a new
 # random port per destination it comes up relayed by itself.
 #
-#   p2p_nat_test.sh PPPP_PEER P2P_SERVERS_SCRIPT
+#   p2p_nat_test.sh PPPP_PEER P2P_SERVERS_SCRIPT [QRN SIMULATOR]
+#
+# With QRN and SIMULATOR each case also streams video through the SDK: the
+# simulated module registered by device ID behind the device's NAT, and
+# 'qrn stream' behind the host's.
 #
 # P2P_NAT_LOGS=DIR keeps the programs' and servers' logs there.
 set -euo pipefail
-peer=$1 servers=$2
+peer=$1 servers=$2 qrn=${3:-} simulator=${4:-}
 readonly SKIP=77
 test_name=p2p_nat_test
 
@@ -162,6 +166,27 @@ run_case()
   grep -qx "echo intact" <<<"$output" || fail "$label: the echo was not intact: $output"
   grep -qx "accepted mode=$expected" "$device_log" || fail "$label: the device saw: $(cat "$device_log")"
   echo "$label: $(grep '^session' <<<"$output")"
+  [ -z "$qrn" ] || stream_through_sdk "$label"
+}
+
+# stream_through_sdk LABEL: the SDK's video by device ID through the same NATs.
+stream_through_sdk()
+{
+  local label=$1 id="SQRNNATSDKCASE$case_number" log="$work/simulator$case_number.log" output frames
+  in_ns dev "$simulator" --device-id "$id" --p2p "$work/servers/p2p.conf" >"$log" 2>&1 &
+  local simulator_pid=$!
+  for _ in $(seq 100); do
+    grep -q "registered as" "$log" && break
+    sleep 0.05
+  done
+  grep -q "registered as" "$log" || fail "$label: the simulator did not register: $(cat "$log")"
+  output=$(in_ns host env QRN_P2P_CONFIG="$work/servers/p2p.conf" "$qrn" stream "$id" --seconds 2 2>&1) ||
+    fail "$label: qrn stream failed: $output"
+  kill "$simulator_pid" && wait "$simulator_pid" || true
+  frames=$(sed -n 's/^frames: *\([0-9]*\).*/\1/p' <<<"$output")
+  # 30 frames a second for 2 s.
+  [ -n "$frames" ] && [ "$frames" -ge 20 ] || fail "$label: too few frames through the SDK: $output"
+  echo "$label: the SDK streamed $frames frames"
 }
 
 run_case "port-preserving NATs" "" direct
