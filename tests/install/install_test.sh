@@ -35,7 +35,7 @@ libdir=$(dirname "$library")
 [ "$(readlink "$libdir/libQRN_NET.so.1")" = "libQRN_NET.so.$version" ] || fail "libQRN_NET.so.1 does not point at the library"
 [ "$(readlink "$libdir/libQRN_NET.so")" = "libQRN_NET.so.1" ] || fail "libQRN_NET.so does not point at the soname"
 objdump -p "$library" | grep -qE 'SONAME +libQRN_NET\.so\.1$' || fail "the soname is not libQRN_NET.so.1"
-for program in qrn qrn-probe-sim; do
+for program in qrn qrn-probe-sim pppp-init-string; do
   [ -x "$prefix/bin/$program" ] || fail "no bin/$program"
 done
 viewer_files=(bin/KelvoWiFi share/doc/KelvoWiFi/User_Manual_CN.pdf share/doc/KelvoWiFi/User_Manual_EN.pdf
@@ -47,6 +47,7 @@ if [ "$viewer" = 1 ]; then
   done
 fi
 unexpected=$(cd "$prefix" && find . -type f ! -path './include/qrn_net.h' ! -path './bin/qrn' ! -path './bin/qrn-probe-sim' \
+  ! -path './bin/pppp-init-string' \
   ! -name "libQRN_NET.so.$version" ! -name qrn_net.pc ! -path '*/cmake/QRN_NET/*' "${viewer_filter[@]}")
 [ -z "$unexpected" ] || fail "installed beyond the SDK and the viewer: $unexpected"
 
