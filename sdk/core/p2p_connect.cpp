@@ -1,5 +1,6 @@
 #include "p2p_connect.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "p2p_command_channel.h"
 #include "p2p_init_strings.h"
 #include "qrn_net.h"
+#include "trace.h"
 #include "wire_protocol.h"
 
 namespace {
@@ -15,6 +17,8 @@ namespace {
 constexpr int kRelayedByte = 81;
 constexpr int kCheckRecordSize = 128;
 constexpr uint32_t kMaxLoginPayload = kP2pPayloadSize;
+
+std::atomic<unsigned> relayed_closed{0};
 
 int connect_failure(int result)
 {
@@ -62,6 +66,11 @@ int p2p_login(SessionContext *session)
 
 }  // namespace
 
+unsigned p2p_relayed_sessions_closed()
+{
+    return relayed_closed;
+}
+
 bool p2p_session_alive(const SessionContext *session)
 {
     return session->connected && !session->stream_lost;
@@ -73,8 +82,10 @@ int p2p_connect(SessionContext *session, const SessionContext *replacing)
     int attempts = 0;
     int p2p = PPPP_ConnectByServer(session->address, 1, 0, init_string.c_str());
     for (;;) {
-        if (p2p < 0)
+        if (p2p < 0) {
+            qrn_trace("p2p connect to %s failed: %d\n", session->address, p2p);
             return connect_failure(p2p);
+        }
         session->trans_mode = transport_mode_of(p2p);
         if (session->trans_mode == 0) {
             PPPP_Close(p2p);
@@ -82,8 +93,10 @@ int p2p_connect(SessionContext *session, const SessionContext *replacing)
         }
         if (!replacing || session->trans_mode == TRANS_P2P)
             break;
+        qrn_trace("p2p session %d to %s is relayed, attempt %d\n", p2p, session->address, attempts + 1);
         // Only a direct session is worth a switch: try again while allowed.
         PPPP_Close(p2p);
+        ++relayed_closed;
         if (attempts >= session->max_relay_retries || !p2p_session_alive(replacing))
             return QRN_ERR_FAILED;
         ++attempts;

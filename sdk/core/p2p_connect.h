@@ -13,3 +13,7 @@ int p2p_connect(SessionContext *session, const SessionContext *replacing);
 // Whether a session still stands: connected, and its stream not lost while
 // a handover was under way.
 bool p2p_session_alive(const SessionContext *session);
+
+// How many relayed sessions the switch form has opened and closed again in
+// this process: the module may not see each one, when its close overtakes it.
+unsigned p2p_relayed_sessions_closed();
