@@ -25,9 +25,11 @@ trap '"$testnet" run-host bash "$servers" stop "$dir" >/dev/null 2>&1 || true; r
 
 stream_by_id()
 {
-  local id=$1 what=$2 output
+  local id=$1 what=$2 output log="$logs/$2.log"
   shift 2
-  start_simulator "$simulator" qrn --device-id "$id" --p2p "$dir/p2p.conf" "$@"
+  # A log of its own: the other case's module still runs and has its line.
+  "$testnet" run-device qrn "$simulator" --device-id "$id" --p2p "$dir/p2p.conf" "$@" >"$log" 2>&1 &
+  wait_for_line "$log" "registered as" 10 || fail "$what: the module did not register: $(cat "$log")"
   output=$("$testnet" run-host env QRN_P2P_CONFIG="$dir/p2p.conf" "$qrn" stream "$id" --seconds 3 2>&1) ||
     fail "$what: qrn stream failed: $output"
   # 30 frames a second for 3 s: well over 30 frames came whole.
