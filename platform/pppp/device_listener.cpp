@@ -66,10 +66,11 @@ void DeviceListener::close()
     mLink->close(encode_status(false));
 }
 
-std::shared_ptr<IceSession> DeviceListener::accept(std::chrono::milliseconds timeout)
+std::shared_ptr<IceSession> DeviceListener::accept(std::chrono::milliseconds timeout, bool *closed)
 {
     std::unique_lock<std::mutex> lock(mMutex);
     mAcceptable.wait_for(lock, timeout, [&] { return mClosed || !mAccepted.empty(); });
+    *closed = mClosed;
     if (mClosed || mAccepted.empty())
         return nullptr;
     auto session = mAccepted.front();

@@ -132,9 +132,10 @@ int Layer::accept(int handle, int timeout_ms)
             return PPPP_ERROR_INVALID_SESSION;
         listener = it->second;
     }
-    auto session = listener->accept(std::chrono::milliseconds(std::max(timeout_ms, 0)));
+    bool closed = false;
+    auto session = listener->accept(std::chrono::milliseconds(std::max(timeout_ms, 0)), &closed);
     if (!session)
-        return PPPP_ERROR_TIME_OUT;
+        return closed ? PPPP_ERROR_INVALID_SESSION : PPPP_ERROR_TIME_OUT;
     std::weak_ptr<DeviceListener> weak = listener;
     std::string token = session->setup().token, peer = session->setup().peer_id;
     return add(session, handle, [weak, token, peer] {
