@@ -252,7 +252,14 @@ TEST_F(P2pDirect, UnknownOrOfflineIdIsAnsweredFromTheRetainedStatus)
     EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
 
     register_device("SQRN-000005-EEEEE");
+    // Going offline also ends an accept that waits on the listener.
+    int accepted = 0;
+    std::thread accepter([&] { accepted = PPPP_Device_Accept(listener, 60000); });
+    std::this_thread::sleep_for(milliseconds(100));
     ASSERT_EQ(PPPP_Device_Unregister(listener), 0);
+    accepter.join();
+    EXPECT_EQ(accepted, PPPP_ERROR_INVALID_SESSION);
+    EXPECT_EQ(PPPP_Device_Accept(listener, 0), PPPP_ERROR_INVALID_SESSION);
     listener = -1;
     EXPECT_EQ(PPPP_ConnectByServer("SQRN-000005-EEEEE", 1, 0, init()), PPPP_ERROR_INVALID_ID);
 }
