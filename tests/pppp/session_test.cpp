@@ -282,6 +282,30 @@ TEST_F(P2pDirect, OnlineModuleThatNeverAnswersTimesOut)
     ghost->close();
 }
 
+TEST_F(P2pDirect, DeInitializeWhileAConnectWaitsEndsItCleanly)
+{
+    register_device("SQRN-000014-MMMMM");
+    const int relay_ports_before = servers->relay_ports_in_use();
+    int result = 0;
+    std::thread connecting([&] { result = PPPP_ConnectByServer("SQRN-000014-MMMMM", 1, 0, init()); });
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(PPPP_DeInitialize(), 0);
+    connecting.join();
+    // Either it finished before (and DeInitialize closed it) or it saw the
+    // layer go; in no case is a session left open.
+    EXPECT_TRUE(result == PPPP_ERROR_NOT_INITIALIZED || result >= 0) << result;
+    if (result >= 0) {
+        unsigned char info[PPPP_CHECK_RECORD_SIZE];
+        EXPECT_EQ(PPPP_Check(result, info), PPPP_ERROR_INVALID_SESSION);
+    }
+    EXPECT_EQ(PPPP_ConnectByServer("SQRN-000014-MMMMM", 1, 0, init()), PPPP_ERROR_NOT_INITIALIZED);
+    // Agents closed in the middle of gathering release their allocations too.
+    ASSERT_EQ(PPPP_Device_Unregister(listener), 0);
+    listener = -1;
+    EXPECT_TRUE(wait_until([&] { return servers->relay_ports_in_use() <= relay_ports_before; }, seconds(10)))
+        << servers->relay_ports_in_use() - relay_ports_before << " relay ports still allocated";
+}
+
 TEST_F(P2pDirect, MalformedArgumentsAreRefused)
 {
     EXPECT_EQ(PPPP_ConnectByServer(nullptr, 1, 0, init()), PPPP_ERROR_INVALID_PARAMETER);
