@@ -4,6 +4,7 @@
 #include "PPPP_API.h"
 #include "PPPP_Device.h"
 #include "broker_link.h"
+#include "init_string.h"
 #include "p2p_servers.h"
 #include "signal_message.h"
 #include "topics.h"
@@ -145,11 +146,12 @@ protected:
     }
 
     // Connects to the registered device; both handles, or negative codes.
-    std::pair<int, int> connect(const char *id)
+    std::pair<int, int> connect(const char *id) { return connect_with(id, init()); }
+    std::pair<int, int> connect_with(const char *id, const char *host_init)
     {
         int device = -1;
         std::thread accepter([&] { device = PPPP_Device_Accept(listener, int(scaled(seconds(15)).count())); });
-        int host = PPPP_ConnectByServer(id, 1, 0, init());
+        int host = PPPP_ConnectByServer(id, 1, 0, host_init);
         if (host < 0)
             PPPP_Device_Accept(listener, 0);
         accepter.join();
@@ -280,6 +282,26 @@ TEST_F(P2pDirect, OnlineModuleThatNeverAnswersTimesOut)
               0);
     EXPECT_EQ(PPPP_ConnectByServer("SQRN-000006-GHOST", 1, 0, init()), PPPP_ERROR_TIME_OUT);
     ghost->close();
+}
+
+TEST_F(P2pDirect, RelayOnlyPolicyWithoutARelayIsUnreachable)
+{
+    register_device("SQRN-000015-NNNNN");
+    pppp::InitConfig config;
+    ASSERT_EQ(pppp::decode_init_string(init(), &config), pppp::DecodeResult::ok);
+    config.relay_port = 9;  // nothing answers there
+    config.relay_only = true;
+    std::string no_relay;
+    ASSERT_TRUE(pppp::encode_init_string(config, &no_relay));
+    EXPECT_EQ(PPPP_ConnectByServer("SQRN-000015-NNNNN", 1, 0, no_relay.c_str()), PPPP_ERROR_SERVER_UNREACHABLE);
+    // With every candidate allowed the same relay is not needed.
+    config.relay_only = false;
+    std::string direct;
+    ASSERT_TRUE(pppp::encode_init_string(config, &direct));
+    auto [host, device] = connect_with("SQRN-000015-NNNNN", direct.c_str());
+    ASSERT_GE(host, 0);
+    EXPECT_EQ(relayed(host), 0);
+    exchange(host, device, 1, 1000, 1000);
 }
 
 TEST_F(P2pDirect, DeInitializeWhileAConnectWaitsEndsItCleanly)
