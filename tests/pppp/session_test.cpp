@@ -328,6 +328,62 @@ TEST_F(P2pDirect, DeInitializeWhileAConnectWaitsEndsItCleanly)
         << servers->relay_ports_in_use() - relay_ports_before << " relay ports still allocated";
 }
 
+TEST_F(P2pDirect, GarbageOnTheBrokerLeavesSessionsWorking)
+{
+    register_device("SQRN-000016-OOOOO");
+    auto [host, device] = connect("SQRN-000016-OOOOO");
+    ASSERT_GE(host, 0);
+    ASSERT_GE(device, 0);
+
+    pppp::BrokerOptions options;
+    options.host = servers->address();
+    options.port = 1883;
+    options.client_id = "vandal";
+    options.status_topic = "pppp/peer/vandal/status";
+    std::shared_ptr<pppp::BrokerLink> vandal;
+    ASSERT_EQ(pppp::BrokerLink::open(
+                  options, [](const std::string &, const char *, size_t) {}, &vandal),
+              0);
+    const std::string token = "0123456789abcdef0123456789abcdef";
+    const std::string offer_head = R"({"v":1,"type":"offer","session":")";
+    std::vector<std::string> payloads = {
+        "",
+        "{",
+        "null",
+        std::string(60000, '['),
+        std::string(40000, 'x'),
+        std::string("\0\xff\xfe", 3),
+        offer_head + token + R"(","from":"vandal","ufrag":"abcd","pwd":"0123456789012345678901","c1":[],"c2":[]})",
+        offer_head + token +
+            R"(","from":"vandal","ufrag":"abcd","pwd":"0123456789012345678901",)"
+            R"("c1":["a=candidate:1 1 UDP 1 999.1.1.1 1 typ host"],"c2":["a=candidate:1 2 UDP 1 127.10.255.254 0 typ relay"]})",
+        R"({"v":1,"type":"bye","session":"ffffffffffffffffffffffffffffffff"})",
+        R"({"v":1,"type":"answer","session":")" + token + R"(","ufrag":"a","pwd":"b","c1":[],"c2":[]})"};
+    // Offers, byes, answers and statuses for the device, the host peers and
+    // nobody, with nothing right about them.
+    for (const std::string &topic :
+         {pppp::device_inbox_topic("SQRN-000016-OOOOO"), pppp::device_status_topic("SQRN-000016-OOOOO"),
+          std::string("pppp/peer/+/inbox"), std::string("pppp/dev/#")})
+        for (const std::string &payload : payloads)
+            // An empty status is a deleted one: the device going away.
+            if (!payload.empty() || topic.find("/status") == std::string::npos)
+                vandal->publish(topic, payload);
+    for (int i = 0; i < 40; ++i)
+        vandal->publish(pppp::device_inbox_topic("SQRN-000016-OOOOO"),
+                        offer_head + pppp::random_token() +
+                            R"(","from":"vandal","ufrag":"abcd","pwd":"0123456789012345678901",)"
+                            R"("c1":["a=candidate:1 1 UDP 1 127.10.255.254 9 typ host"],"c2":[]})");
+    exchange(host, device, 1, 100000, 100000);
+    exchange(host, device, 2, 100000, 100);
+    vandal->close();
+    EXPECT_EQ(PPPP_Close(host), 0);
+    EXPECT_EQ(PPPP_Close(device), 0);
+    // And a new session still comes up.
+    auto [host2, device2] = connect("SQRN-000016-OOOOO");
+    ASSERT_GE(host2, 0);
+    exchange(host2, device2, 1, 1000, 1000);
+}
+
 TEST_F(P2pDirect, MalformedArgumentsAreRefused)
 {
     EXPECT_EQ(PPPP_ConnectByServer(nullptr, 1, 0, init()), PPPP_ERROR_INVALID_PARAMETER);
