@@ -150,14 +150,18 @@ stop()
   while read -r pid name; do
     # Only a process that still runs the program we started: a pid may have
     # been reused since.
-    [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "$name" ] || continue
+    if [ -z "$pid" ] || [ "$(cat "/proc/$pid/comm" 2>/dev/null)" != "$name" ]; then
+      continue
+    fi
     kill -CONT "$pid" 2>/dev/null || true
     kill -TERM "$pid" 2>/dev/null || true
     for _ in $(seq 100); do
       running "$pid" || break
       sleep 0.05
     done
-    running "$pid" && kill -KILL "$pid" 2>/dev/null || true
+    if running "$pid"; then
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
   done <"$dir/pids"
   rm -f "$dir/pids"
 }

@@ -47,7 +47,9 @@ work=$(mktemp -d)
 cleanup()
 {
   local role pids
-  [ -f "$work/servers/pids" ] && bash "$servers" stop "$work/servers" || true
+  if [ -f "$work/servers/pids" ]; then
+    bash "$servers" stop "$work/servers" || true
+  fi
   for role in $roles; do
     [ -e "/run/netns/$net-$role" ] || continue
     pids=$(ip netns pids "$net-$role" 2>/dev/null || true)
