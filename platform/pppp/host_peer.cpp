@@ -30,6 +30,7 @@ int HostPeer::open(const InitConfig &config, std::shared_ptr<HostPeer> *peer)
     // An empty retained payload deletes the status: a vanished host leaves
     // nothing behind on the broker, and devices see it go.
     options.will_payload.clear();
+    options.topics = {peer_inbox_topic(self->mId)};
     std::weak_ptr<HostPeer> weak = self;
     int result = BrokerLink::open(
         options,
@@ -40,7 +41,6 @@ int HostPeer::open(const InitConfig &config, std::shared_ptr<HostPeer> *peer)
         &self->mLink);
     if (result != PPPP_ERROR_NONE)
         return result;
-    self->mLink->subscribe(peer_inbox_topic(self->mId));
     *peer = self;
     return PPPP_ERROR_NONE;
 }

@@ -446,13 +446,26 @@ TEST_F(P2pDirect, VanishedPeerReportsTheSessionLost)
         _exit(127);
     }
     close(out[1]);
+    // Ends the child whatever happens here, so no assertion leaves it running.
+    struct Child {
+        pid_t pid;
+        int out;
+        void kill_now()
+        {
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+                close(out);
+                pid = -1;
+            }
+        }
+        ~Child() { kill_now(); }
+    } device{child, out[0]};
     char line[64] = {};
     ASSERT_GT(read(out[0], line, sizeof line - 1), 0);  // "registered ..."
     int host = PPPP_ConnectByServer("SQRN-000009-HHHHH", 1, 0, init());
     ASSERT_GE(host, 0);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    close(out[0]);
+    device.kill_now();
 
     char byte;
     int size = 1;
