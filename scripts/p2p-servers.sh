@@ -135,6 +135,14 @@ CONF
   } >"$dir/p2p.conf"
 }
 
+# True while PID runs; a zombie has ended, whenever its parent reaps it.
+running()
+{
+  local state
+  state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 1
+  [ -n "$state" ] && [ "$state" != Z ]
+}
+
 stop()
 {
   local dir=$1 pid name
@@ -142,14 +150,18 @@ stop()
   while read -r pid name; do
     # Only a process that still runs the program we started: a pid may have
     # been reused since.
-    [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "$name" ] || continue
+    if [ -z "$pid" ] || [ "$(cat "/proc/$pid/comm" 2>/dev/null)" != "$name" ]; then
+      continue
+    fi
     kill -CONT "$pid" 2>/dev/null || true
     kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
+    for _ in $(seq 100); do
+      running "$pid" || break
+      sleep 0.05
     done
-    kill -KILL "$pid" 2>/dev/null || true
+    if running "$pid"; then
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
   done <"$dir/pids"
   rm -f "$dir/pids"
 }

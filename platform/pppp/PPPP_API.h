@@ -1,6 +1,7 @@
 // Peer-to-peer connection layer: reaches a device by ID through a server.
 // Channel 1 carries commands, channel 2 the stream. Every call is safe from
-// any thread; reads and writes block the calling thread only.
+// any thread; reads and writes block the calling thread only. A channel takes
+// one reader and one writer at a time (two writers' bytes could interleave).
 #pragma once
 
 #ifdef __cplusplus

@@ -12,7 +12,8 @@ extern "C" {
 // Goes online under device_id on the broker the init string names.
 // Listener >= 0, or a negative code of PPPP_API.h.
 int PPPP_Device_Register(const char *device_id, const char *init_string);
-// Session handle >= 0; -3 when none came within timeout_ms; other negatives.
+// Session handle >= 0; -3 when none came within timeout_ms; -11 when the
+// listener is (or gets) unregistered.
 int PPPP_Device_Accept(int listener, int timeout_ms);
 // The next `sessions` accepted sessions offer only relayed candidates
 // (-1: all of them, 0: off).

@@ -24,7 +24,8 @@ void init_library()
 
 }  // namespace
 
-BrokerLink::BrokerLink(const BrokerOptions &options, Handler handler) : mOptions(options), mHandler(std::move(handler))
+BrokerLink::BrokerLink(const BrokerOptions &options, Handler handler)
+    : mOptions(options), mHandler(std::move(handler)), mTopics(options.topics)
 {
 }
 
@@ -37,6 +38,7 @@ int BrokerLink::open(const BrokerOptions &options, Handler handler, std::shared_
         return PPPP_ERROR_SERVER_UNREACHABLE;
     mosquitto_connect_callback_set(self->mClient, on_connect);
     mosquitto_message_callback_set(self->mClient, on_message);
+    mosquitto_publish_callback_set(self->mClient, on_publish);
     mosquitto_reconnect_delay_set(self->mClient, 1, 5, false);
     // Signalling is a few small messages, each waited for.
     mosquitto_int_option(self->mClient, MOSQ_OPT_TCP_NODELAY, 1);
@@ -53,7 +55,7 @@ int BrokerLink::open(const BrokerOptions &options, Handler handler, std::shared_
     bool connected;
     {
         std::unique_lock<std::mutex> lock(self->mMutex);
-        connected = self->mConnectedChanged.wait_for(lock, kConnectTime, [&] { return self->mConnectResult == 0; });
+        connected = self->mConnectedChanged.wait_for(lock, kConnectTime, [&] { return self->mStatusTaken; });
     }
     if (!connected) {
         self->close();
@@ -118,14 +120,26 @@ void BrokerLink::on_connect(struct mosquitto *client, void *data, int rc)
     auto *self = static_cast<BrokerLink *>(data);
     std::lock_guard<std::mutex> lock(self->mMutex);
     if (rc == 0 && !self->mClosed) {
+        // The broker handles one client's packets in order: the
+        // subscriptions are in place before the status says online.
         for (const std::string &topic : self->mTopics)
             mosquitto_subscribe(client, nullptr, topic.c_str(), kQos);
-        mosquitto_publish(client, nullptr, self->mOptions.status_topic.c_str(),
+        mosquitto_publish(client, &self->mStatusMessage, self->mOptions.status_topic.c_str(),
                           static_cast<int>(self->mOptions.online_payload.size()), self->mOptions.online_payload.data(),
                           kQos, true);
     }
     self->mConnectResult = rc;
     self->mConnectedChanged.notify_all();
+}
+
+void BrokerLink::on_publish(struct mosquitto *, void *data, int message_id)
+{
+    auto *self = static_cast<BrokerLink *>(data);
+    std::lock_guard<std::mutex> lock(self->mMutex);
+    if (message_id == self->mStatusMessage) {
+        self->mStatusTaken = true;
+        self->mConnectedChanged.notify_all();
+    }
 }
 
 void BrokerLink::on_message(struct mosquitto *, void *data, const struct mosquitto_message *message)

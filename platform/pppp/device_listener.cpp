@@ -33,6 +33,7 @@ int DeviceListener::open(EventLoop &loop, const std::string &device_id, const In
     options.status_topic = device_status_topic(device_id);
     options.online_payload = encode_status(true);
     options.will_payload = encode_status(false);
+    options.topics = {device_inbox_topic(device_id)};
     std::weak_ptr<DeviceListener> weak = self;
     int result = BrokerLink::open(
         options,
@@ -43,7 +44,6 @@ int DeviceListener::open(EventLoop &loop, const std::string &device_id, const In
         &self->mLink);
     if (result != PPPP_ERROR_NONE)
         return result;
-    self->mLink->subscribe(device_inbox_topic(device_id));
     *listener = self;
     return PPPP_ERROR_NONE;
 }
@@ -66,10 +66,11 @@ void DeviceListener::close()
     mLink->close(encode_status(false));
 }
 
-std::shared_ptr<IceSession> DeviceListener::accept(std::chrono::milliseconds timeout)
+std::shared_ptr<IceSession> DeviceListener::accept(std::chrono::milliseconds timeout, bool *closed)
 {
     std::unique_lock<std::mutex> lock(mMutex);
     mAcceptable.wait_for(lock, timeout, [&] { return mClosed || !mAccepted.empty(); });
+    *closed = mClosed;
     if (mClosed || mAccepted.empty())
         return nullptr;
     auto session = mAccepted.front();

@@ -24,8 +24,8 @@ public:
     // Goes offline and closes every session not yet accepted.
     void close();
 
-    // nullptr when none came up in time.
-    std::shared_ptr<IceSession> accept(std::chrono::milliseconds timeout);
+    // nullptr when none came up in time, or (*closed) the listener closed.
+    std::shared_ptr<IceSession> accept(std::chrono::milliseconds timeout, bool *closed);
     void set_relay_only(int sessions);
     // An accepted session has ended.
     void forget(const std::string &token, const std::string &peer_id);

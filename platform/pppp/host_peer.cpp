@@ -30,6 +30,7 @@ int HostPeer::open(const InitConfig &config, std::shared_ptr<HostPeer> *peer)
     // An empty retained payload deletes the status: a vanished host leaves
     // nothing behind on the broker, and devices see it go.
     options.will_payload.clear();
+    options.topics = {peer_inbox_topic(self->mId)};
     std::weak_ptr<HostPeer> weak = self;
     int result = BrokerLink::open(
         options,
@@ -40,14 +41,32 @@ int HostPeer::open(const InitConfig &config, std::shared_ptr<HostPeer> *peer)
         &self->mLink);
     if (result != PPPP_ERROR_NONE)
         return result;
-    self->mLink->subscribe(peer_inbox_topic(self->mId));
     *peer = self;
     return PPPP_ERROR_NONE;
 }
 
+// Ends the sessions still being set up here too, so a connect under way
+// returns at once.
 void HostPeer::close()
 {
+    std::vector<std::shared_ptr<IceSession>> sessions;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mClosed = true;
+        for (auto &entry : mSessions)
+            if (auto session = entry.second.lock())
+                sessions.push_back(session);
+        mChanged.notify_all();
+    }
+    for (auto &session : sessions)
+        session->end(SessionState::user_closed);
     mLink->close();
+}
+
+bool HostPeer::closed()
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mClosed;
 }
 
 void HostPeer::watch(const std::string &device_id)
@@ -79,6 +98,8 @@ void HostPeer::forget(const std::string &token, const std::string &device_id)
 
 int HostPeer::fail(const std::shared_ptr<IceSession> &session, const std::string &device_id, int code)
 {
+    if (closed())
+        code = PPPP_ERROR_NOT_INITIALIZED;
     if (session) {
         session->close(false);
         forget(session->setup().token, device_id);
@@ -119,9 +140,9 @@ int HostPeer::connect(EventLoop &loop, const std::string &device_id, const InitC
     bool online;
     {
         std::unique_lock<std::mutex> lock(mMutex);
-        bool known = mChanged.wait_for(lock, kStatusTime,
-                                       [&] { return mDeviceOnline.count(device_id) || mProbesBack.count(token); });
-        if (!known) {
+        bool known = mChanged.wait_for(
+            lock, kStatusTime, [&] { return mClosed || mDeviceOnline.count(device_id) || mProbesBack.count(token); });
+        if (!known || mClosed) {
             lock.unlock();
             return fail(nullptr, device_id, PPPP_ERROR_SERVER_UNREACHABLE);
         }
@@ -166,7 +187,7 @@ int HostPeer::connect(EventLoop &loop, const std::string &device_id, const InitC
     SignalMessage reply;
     {
         std::unique_lock<std::mutex> lock(mMutex);
-        if (!mChanged.wait_for(lock, kAnswerTime, [&] { return mReplies.count(token) != 0; })) {
+        if (!mChanged.wait_for(lock, kAnswerTime, [&] { return mClosed || mReplies.count(token) != 0; }) || mClosed) {
             lock.unlock();
             return fail(session, device_id, PPPP_ERROR_TIME_OUT);
         }

@@ -20,6 +20,7 @@ namespace pppp {
 class HostPeer : public std::enable_shared_from_this<HostPeer> {
 public:
     static int open(const InitConfig &config, std::shared_ptr<HostPeer> *peer);
+    // Goes offline; connects under way fail with PPPP_ERROR_NOT_INITIALIZED.
     void close();
 
     // Blocks until the session is up or fails; PPPP result code.
@@ -34,11 +35,13 @@ private:
     void watch(const std::string &device_id);
     void unwatch(const std::string &device_id);
     int fail(const std::shared_ptr<IceSession> &session, const std::string &device_id, int code);
+    bool closed();
 
     std::string mId;
     std::shared_ptr<BrokerLink> mLink;
     std::mutex mMutex;
     std::condition_variable mChanged;
+    bool mClosed = false;
     std::map<std::string, bool> mDeviceOnline;  // known statuses of watched devices
     std::map<std::string, int> mWatchers;
     std::set<std::string> mWaiting;  // tokens of connects in progress

@@ -16,6 +16,8 @@ constexpr size_t kCreditStep = 64 << 10;
 constexpr auto kWriteStall = std::chrono::milliseconds(5000);
 // Close (not ForceClose) gives queued bytes this long to reach PseudoTCP.
 constexpr auto kDrainTime = std::chrono::milliseconds(1000);
+// A session closed while gathering waits this long for gathering to end.
+constexpr auto kGatherGrace = std::chrono::milliseconds(5000);
 
 bool terminal(SessionState state)
 {
@@ -193,6 +195,11 @@ void IceSession::on_gathering_done(NiceAgent *agent, guint stream, gpointer data
     {
         std::lock_guard<std::mutex> lock(self->mMutex);
         self->mLocal = std::move(local);
+    }
+    self->mGathered = true;
+    if (self->mReleaseWhenGathered) {
+        self->close_agent();
+        return;
     }
     self->set_state(SessionState::gathered);
 }
@@ -396,6 +403,31 @@ void IceSession::release_agent()
         mLoop.agent_closed();  // never started
         return;
     }
+    // An agent closed while it still gathers never finishes closing, and an
+    // allocation that completes meanwhile stays on the relay: let gathering
+    // end first (bounded, in case the relay never answers).
+    if (!mGathered) {
+        mReleaseWhenGathered = true;
+        GSource *timer = g_timeout_source_new(guint(kGatherGrace.count()));
+        auto *self = new std::shared_ptr<IceSession>(shared_from_this());
+        g_source_set_callback(
+            timer,
+            [](gpointer data) -> gboolean {
+                (*static_cast<std::shared_ptr<IceSession> *>(data))->close_agent();
+                return G_SOURCE_REMOVE;
+            },
+            self, [](gpointer data) { delete static_cast<std::shared_ptr<IceSession> *>(data); });
+        g_source_attach(timer, mLoop.context());
+        g_source_unref(timer);
+        return;
+    }
+    close_agent();
+}
+
+void IceSession::close_agent()
+{
+    if (mAgent == nullptr)
+        return;
     g_signal_handlers_disconnect_by_data(mAgent, this);
     NiceAgent *agent = mAgent;
     mAgent = nullptr;  // from here on, received bytes are dropped

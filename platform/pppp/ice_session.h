@@ -105,6 +105,7 @@ private:
     void receive(unsigned component, const uint8_t *bytes, size_t length);
     void give_credit(unsigned component, uint32_t bytes);
     void release_agent();
+    void close_agent();
 
     struct Closing;
     static void on_agent_closed(GObject *agent, GAsyncResult *, gpointer closing);
@@ -123,7 +124,9 @@ private:
     EventLoop &mLoop;
     SessionSetup mSetup;
     std::atomic<bool> mClosed{false};
-    NiceAgent *mAgent = nullptr;  // loop thread only
+    NiceAgent *mAgent = nullptr;  // loop thread only, like the two below
+    bool mGathered = false;
+    bool mReleaseWhenGathered = false;
     guint mStream = 0;
     std::function<void(IceSession &)> mObserver;
 

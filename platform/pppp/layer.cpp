@@ -50,7 +50,7 @@ int Layer::initialize_host(const char *init_string)
 
 int Layer::deinitialize_host()
 {
-    std::lock_guard<std::mutex> lock(mLifecycle);
+    std::unique_lock<std::mutex> lock(mLifecycle);
     if (!mHostInitialized)
         return PPPP_ERROR_NOT_INITIALIZED;
     for (Entry &entry : take_all([](const Entry &e) { return e.listener < 0; })) {
@@ -61,6 +61,9 @@ int Layer::deinitialize_host()
         peer.second->close();
     mPeers.clear();
     mHostInitialized = false;
+    // A connect still under way uses the loop; its waits are bounded, and it
+    // closes what it opened once it sees the layer de-initialised.
+    mConnectsDone.wait(lock, [this] { return mConnects == 0; });
     stop_loop_if_idle_locked();
     return PPPP_ERROR_NONE;
 }
@@ -90,16 +93,33 @@ int Layer::connect(const char *device_id, const char *init_string)
         } else {
             peer = it->second;
         }
+        ++mConnects;
     }
+    struct Done {
+        Layer &layer;
+        ~Done()
+        {
+            std::lock_guard<std::mutex> lock(layer.mLifecycle);
+            --layer.mConnects;
+            layer.mConnectsDone.notify_all();
+        }
+    } done{*this};
     std::shared_ptr<IceSession> session;
     if (int result = peer->connect(*loop, device_id, config, &session))
         return result;
     std::weak_ptr<HostPeer> weak = peer;
     std::string token = session->setup().token, id = device_id;
-    return add(session, -1, [weak, token, id] {
+    auto forget = [weak, token, id] {
         if (auto p = weak.lock())
             p->forget(token, id);
-    });
+    };
+    std::lock_guard<std::mutex> lock(mLifecycle);
+    if (!mHostInitialized) {
+        session->close(false);
+        forget();
+        return PPPP_ERROR_NOT_INITIALIZED;
+    }
+    return add(session, -1, forget);
 }
 
 int Layer::register_device(const char *device_id, const char *init_string)
@@ -132,9 +152,10 @@ int Layer::accept(int handle, int timeout_ms)
             return PPPP_ERROR_INVALID_SESSION;
         listener = it->second;
     }
-    auto session = listener->accept(std::chrono::milliseconds(std::max(timeout_ms, 0)));
+    bool closed = false;
+    auto session = listener->accept(std::chrono::milliseconds(std::max(timeout_ms, 0)), &closed);
     if (!session)
-        return PPPP_ERROR_TIME_OUT;
+        return closed ? PPPP_ERROR_INVALID_SESSION : PPPP_ERROR_TIME_OUT;
     std::weak_ptr<DeviceListener> weak = listener;
     std::string token = session->setup().token, peer = session->setup().peer_id;
     return add(session, handle, [weak, token, peer] {

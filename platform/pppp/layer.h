@@ -7,6 +7,7 @@
 #include "host_peer.h"
 #include "ice_session.h"
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -47,6 +48,8 @@ private:
     std::mutex mLifecycle;  // loop, host flag, peers, listeners
     std::unique_ptr<EventLoop> mLoop;
     bool mHostInitialized = false;
+    int mConnects = 0;  // host connects under way
+    std::condition_variable mConnectsDone;
     std::map<std::string, std::shared_ptr<HostPeer>> mPeers;  // by broker host:port
     std::map<int, std::shared_ptr<DeviceListener>> mListeners;
     int mNextListener = 0;

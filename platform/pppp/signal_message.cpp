@@ -94,6 +94,41 @@ const char *string_member(JsonObject *object, const char *name)
     return json_node_get_string(node);
 }
 
+bool digits(const std::string &text, size_t max_length)
+{
+    if (text.empty() || text.size() > max_length)
+        return false;
+    for (char c : text)
+        if (!g_ascii_isdigit(c))
+            return false;
+    return true;
+}
+
+// The SDP candidate grammar, before libnice's parser sees the line:
+// [a=]candidate:FOUNDATION COMPONENT TRANSPORT PRIORITY ADDRESS PORT typ TYPE
+// followed by name-value pairs.
+bool candidate_syntax(const char *line)
+{
+    std::string text = line;
+    if (text.compare(0, 2, "a=") == 0)
+        text.erase(0, 2);
+    static const std::string prefix = "candidate:";
+    if (text.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    std::vector<std::string> tokens;
+    gchar **parts = g_strsplit(text.c_str() + prefix.size(), " ", -1);
+    for (gchar **part = parts; *part != nullptr; ++part)
+        if (**part != '\0')
+            tokens.emplace_back(*part);
+    g_strfreev(parts);
+    if (tokens.size() < 8 || (tokens.size() - 8) % 2 != 0)
+        return false;
+    const std::string &transport = tokens[2], &type = tokens[7];
+    return digits(tokens[1], 3) && (g_ascii_strcasecmp(transport.c_str(), "UDP") == 0) && digits(tokens[3], 10) &&
+           digits(tokens[5], 5) && tokens[6] == "typ" &&
+           (type == "host" || type == "srflx" || type == "prflx" || type == "relay");
+}
+
 bool decode_candidates(JsonObject *object, const char *name, std::vector<std::string> *out)
 {
     JsonNode *node = json_object_get_member(object, name);
@@ -110,6 +145,8 @@ bool decode_candidates(JsonObject *object, const char *name, std::vector<std::st
         const char *candidate = json_node_get_string(element);
         if (!text_ok(candidate, kMaxCandidate, true))
             return false;
+        if (!candidate_syntax(candidate))
+            continue;  // a candidate we cannot use; the others may do
         out->emplace_back(candidate);
     }
     return true;

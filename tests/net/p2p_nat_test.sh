@@ -51,7 +51,9 @@ work=$(mktemp -d)
 cleanup()
 {
   local role pids
-  [ -f "$work/servers/pids" ] && bash "$servers" stop "$work/servers" || true
+  if [ -f "$work/servers/pids" ]; then
+    bash "$servers" stop "$work/servers" || true
+  fi
   for role in $roles; do
     [ -e "/run/netns/$net-$role" ] || continue
     pids=$(ip netns pids "$net-$role" 2>/dev/null || true)
@@ -105,7 +107,7 @@ ip -n "$net-natd" route add default via 10.99.2.1
 ip -n "$net-host" route add default via 192.168.1.1
 ip -n "$net-dev" route add default via 192.168.2.1
 for role in up pub nath natd; do
-  in_ns "$role" sysctl -qw net.ipv4.ip_forward=1
+  in_ns "$role" sh -c 'echo 1 >/proc/sys/net/ipv4/ip_forward'
 done
 
 # nat ROLE WAN [OPTION]: masquerade what leaves through WAN, and let nothing

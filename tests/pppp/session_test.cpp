@@ -4,6 +4,7 @@
 #include "PPPP_API.h"
 #include "PPPP_Device.h"
 #include "broker_link.h"
+#include "init_string.h"
 #include "p2p_servers.h"
 #include "signal_message.h"
 #include "topics.h"
@@ -145,11 +146,12 @@ protected:
     }
 
     // Connects to the registered device; both handles, or negative codes.
-    std::pair<int, int> connect(const char *id)
+    std::pair<int, int> connect(const char *id) { return connect_with(id, init()); }
+    std::pair<int, int> connect_with(const char *id, const char *host_init)
     {
         int device = -1;
         std::thread accepter([&] { device = PPPP_Device_Accept(listener, int(scaled(seconds(15)).count())); });
-        int host = PPPP_ConnectByServer(id, 1, 0, init());
+        int host = PPPP_ConnectByServer(id, 1, 0, host_init);
         if (host < 0)
             PPPP_Device_Accept(listener, 0);
         accepter.join();
@@ -252,7 +254,14 @@ TEST_F(P2pDirect, UnknownOrOfflineIdIsAnsweredFromTheRetainedStatus)
     EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
 
     register_device("SQRN-000005-EEEEE");
+    // Going offline also ends an accept that waits on the listener.
+    int accepted = 0;
+    std::thread accepter([&] { accepted = PPPP_Device_Accept(listener, 60000); });
+    std::this_thread::sleep_for(milliseconds(100));
     ASSERT_EQ(PPPP_Device_Unregister(listener), 0);
+    accepter.join();
+    EXPECT_EQ(accepted, PPPP_ERROR_INVALID_SESSION);
+    EXPECT_EQ(PPPP_Device_Accept(listener, 0), PPPP_ERROR_INVALID_SESSION);
     listener = -1;
     EXPECT_EQ(PPPP_ConnectByServer("SQRN-000005-EEEEE", 1, 0, init()), PPPP_ERROR_INVALID_ID);
 }
@@ -273,6 +282,106 @@ TEST_F(P2pDirect, OnlineModuleThatNeverAnswersTimesOut)
               0);
     EXPECT_EQ(PPPP_ConnectByServer("SQRN-000006-GHOST", 1, 0, init()), PPPP_ERROR_TIME_OUT);
     ghost->close();
+}
+
+TEST_F(P2pDirect, RelayOnlyPolicyWithoutARelayIsUnreachable)
+{
+    register_device("SQRN-000015-NNNNN");
+    pppp::InitConfig config;
+    ASSERT_EQ(pppp::decode_init_string(init(), &config), pppp::DecodeResult::ok);
+    config.relay_port = 9;  // nothing answers there
+    config.relay_only = true;
+    std::string no_relay;
+    ASSERT_TRUE(pppp::encode_init_string(config, &no_relay));
+    EXPECT_EQ(PPPP_ConnectByServer("SQRN-000015-NNNNN", 1, 0, no_relay.c_str()), PPPP_ERROR_SERVER_UNREACHABLE);
+    // With every candidate allowed the same relay is not needed.
+    config.relay_only = false;
+    std::string direct;
+    ASSERT_TRUE(pppp::encode_init_string(config, &direct));
+    auto [host, device] = connect_with("SQRN-000015-NNNNN", direct.c_str());
+    ASSERT_GE(host, 0);
+    EXPECT_EQ(relayed(host), 0);
+    exchange(host, device, 1, 1000, 1000);
+}
+
+TEST_F(P2pDirect, DeInitializeWhileAConnectWaitsEndsItCleanly)
+{
+    register_device("SQRN-000014-MMMMM");
+    const int relay_ports_before = servers->relay_ports_in_use();
+    int result = 0;
+    std::thread connecting([&] { result = PPPP_ConnectByServer("SQRN-000014-MMMMM", 1, 0, init()); });
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(PPPP_DeInitialize(), 0);
+    connecting.join();
+    // Either it finished before (and DeInitialize closed it) or it saw the
+    // layer go; in no case is a session left open.
+    EXPECT_TRUE(result == PPPP_ERROR_NOT_INITIALIZED || result >= 0) << result;
+    if (result >= 0) {
+        unsigned char info[PPPP_CHECK_RECORD_SIZE];
+        EXPECT_EQ(PPPP_Check(result, info), PPPP_ERROR_INVALID_SESSION);
+    }
+    EXPECT_EQ(PPPP_ConnectByServer("SQRN-000014-MMMMM", 1, 0, init()), PPPP_ERROR_NOT_INITIALIZED);
+    // Agents closed in the middle of gathering release their allocations too.
+    ASSERT_EQ(PPPP_Device_Unregister(listener), 0);
+    listener = -1;
+    EXPECT_TRUE(wait_until([&] { return servers->relay_ports_in_use() <= relay_ports_before; }, seconds(10)))
+        << servers->relay_ports_in_use() - relay_ports_before << " relay ports still allocated";
+}
+
+TEST_F(P2pDirect, GarbageOnTheBrokerLeavesSessionsWorking)
+{
+    register_device("SQRN-000016-OOOOO");
+    auto [host, device] = connect("SQRN-000016-OOOOO");
+    ASSERT_GE(host, 0);
+    ASSERT_GE(device, 0);
+
+    pppp::BrokerOptions options;
+    options.host = servers->address();
+    options.port = 1883;
+    options.client_id = "vandal";
+    options.status_topic = "pppp/peer/vandal/status";
+    std::shared_ptr<pppp::BrokerLink> vandal;
+    ASSERT_EQ(pppp::BrokerLink::open(
+                  options, [](const std::string &, const char *, size_t) {}, &vandal),
+              0);
+    const std::string token = "0123456789abcdef0123456789abcdef";
+    const std::string offer_head = R"({"v":1,"type":"offer","session":")";
+    std::vector<std::string> payloads = {
+        "",
+        "{",
+        "null",
+        std::string(60000, '['),
+        std::string(40000, 'x'),
+        std::string("\0\xff\xfe", 3),
+        offer_head + token + R"(","from":"vandal","ufrag":"abcd","pwd":"0123456789012345678901","c1":[],"c2":[]})",
+        offer_head + token +
+            R"(","from":"vandal","ufrag":"abcd","pwd":"0123456789012345678901",)"
+            R"("c1":["a=candidate:1 1 UDP 1 999.1.1.1 1 typ host"],"c2":["a=candidate:1 2 UDP 1 127.10.255.254 0 typ relay"]})",
+        R"({"v":1,"type":"bye","session":"ffffffffffffffffffffffffffffffff"})",
+        R"({"v":1,"type":"answer","session":")" + token + R"(","ufrag":"a","pwd":"b","c1":[],"c2":[]})"};
+    // Offers, byes, answers and statuses for the device, the host peers and
+    // nobody, with nothing right about them.
+    for (const std::string &topic :
+         {pppp::device_inbox_topic("SQRN-000016-OOOOO"), pppp::device_status_topic("SQRN-000016-OOOOO"),
+          std::string("pppp/peer/+/inbox"), std::string("pppp/dev/#")})
+        for (const std::string &payload : payloads)
+            // An empty status is a deleted one: the device going away.
+            if (!payload.empty() || topic.find("/status") == std::string::npos)
+                vandal->publish(topic, payload);
+    for (int i = 0; i < 40; ++i)
+        vandal->publish(pppp::device_inbox_topic("SQRN-000016-OOOOO"),
+                        offer_head + pppp::random_token() +
+                            R"(","from":"vandal","ufrag":"abcd","pwd":"0123456789012345678901",)"
+                            R"("c1":["a=candidate:1 1 UDP 1 127.10.255.254 9 typ host"],"c2":[]})");
+    exchange(host, device, 1, 100000, 100000);
+    exchange(host, device, 2, 100000, 100);
+    vandal->close();
+    EXPECT_EQ(PPPP_Close(host), 0);
+    EXPECT_EQ(PPPP_Close(device), 0);
+    // And a new session still comes up.
+    auto [host2, device2] = connect("SQRN-000016-OOOOO");
+    ASSERT_GE(host2, 0);
+    exchange(host2, device2, 1, 1000, 1000);
 }
 
 TEST_F(P2pDirect, MalformedArgumentsAreRefused)
@@ -337,13 +446,26 @@ TEST_F(P2pDirect, VanishedPeerReportsTheSessionLost)
         _exit(127);
     }
     close(out[1]);
+    // Ends the child whatever happens here, so no assertion leaves it running.
+    struct Child {
+        pid_t pid;
+        int out;
+        void kill_now()
+        {
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+                close(out);
+                pid = -1;
+            }
+        }
+        ~Child() { kill_now(); }
+    } device{child, out[0]};
     char line[64] = {};
     ASSERT_GT(read(out[0], line, sizeof line - 1), 0);  // "registered ..."
     int host = PPPP_ConnectByServer("SQRN-000009-HHHHH", 1, 0, init());
     ASSERT_GE(host, 0);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    close(out[0]);
+    device.kill_now();
 
     char byte;
     int size = 1;

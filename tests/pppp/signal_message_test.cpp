@@ -47,6 +47,26 @@ TEST(SignalMessage, OfferRoundTrips)
     EXPECT_EQ(decoded.ice.candidates[1], offer.ice.candidates[1]);
 }
 
+TEST(SignalMessage, CandidatesOutsideTheGrammarAreLeftOut)
+{
+    const std::string good = "a=candidate:1 1 UDP 2013266431 127.0.0.1 40000 typ host";
+    SignalMessage decoded;
+    ASSERT_TRUE(decodes(offer_with(R"([")" + good + R"(",
+        "a=candidate:1 1 UDP 2013266431 127.0.0.1 40000 typ",
+        "a=candidate:1 1 UDP 2013266431 127.0.0.1 40000 typ host raddr",
+        "a=candidate:1 1 UDP high 127.0.0.1 40000 typ host",
+        "a=candidate:1 1 UDP 2013266431 127.0.0.1 400000 typ host",
+        "a=candidate:1 1 TCP 2013266431 127.0.0.1 40000 typ host tcptype passive",
+        "a=candidate:1 1 UDP 2013266431 127.0.0.1 40000 typ nat",
+        "m=candidate:1 1 UDP 2013266431 127.0.0.1 40000 typ host",
+        "candidate:2 1 UDP 16777215 127.0.0.2 49152 typ relay raddr 127.0.0.1 rport 40000"])"),
+                        &decoded));
+    EXPECT_EQ(decoded.ice.candidates[0],
+              (std::vector<std::string>{good,
+                                        "candidate:2 1 UDP 16777215 127.0.0.2 49152 typ relay raddr 127.0.0.1 "
+                                        "rport 40000"}));
+}
+
 TEST(SignalMessage, StatusRoundTripsAndRejectsOthers)
 {
     for (bool online : {true, false}) {
