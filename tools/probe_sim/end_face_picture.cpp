@@ -1,5 +1,7 @@
 #include "end_face_picture.h"
 
+#include "end_face_scene.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,14 +12,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Shares of the cladding radius, which is itself a share of the shorter side.
-constexpr double kCladdingShare = 0.42;
-constexpr double kCoreShare = 0.28;
-constexpr double kEdgeShare = 0.025;
-
-constexpr uint8_t kBackgroundLevel = 18;
-constexpr uint8_t kCladdingLevel = 118;
-constexpr uint8_t kCoreLevel = 232;
 constexpr uint8_t kParticleLevel = 34;
 constexpr uint8_t kCounterInk = 235;
 constexpr uint8_t kCounterPaper = 0;
@@ -58,19 +52,9 @@ double smoothstep(double edge0, double edge1, double x)
     return t * t * (3.0 - 2.0 * t);
 }
 
-// A fixed grain so the surface looks like glass rather than a flat fill.
-int grain(int x, int y)
-{
-    uint32_t h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u;
-    h ^= h >> 13;
-    h *= 0x5bd1e995u;
-    h ^= h >> 15;
-    return static_cast<int>(h % 7) - 3;
-}
-
 double cladding_radius(uint16_t width, uint16_t height)
 {
-    return kCladdingShare * std::min(width, height);
+    return kCladdingDiameterUm / 2.0 / live_um_per_px(width, height);
 }
 
 }  // namespace
@@ -99,23 +83,15 @@ void EndFacePicture::build_background(uint16_t width, uint16_t height)
     image_.v.assign(image_.u.size(), kNeutralChroma);
     background_.resize(image_.y.size());
 
-    const double cx = width / 2.0;
-    const double cy = height / 2.0;
-    const double clad = cladding_radius(width, height);
-    const double core = kCoreShare * clad;
-    const double edge = kEdgeShare * clad;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const double r = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
-            // The cladding darkens a little towards its rim, as a polished face does.
-            const double cladding = kCladdingLevel * (1.0 - 0.25 * (r / clad) * (r / clad));
-            double level =
-                kBackgroundLevel + (cladding - kBackgroundLevel) * (1.0 - smoothstep(clad - edge, clad + edge, r));
-            level += (kCoreLevel - level) * (1.0 - smoothstep(core - edge, core + edge, r));
-            const int value = static_cast<int>(level + 0.5) + grain(x, y);
-            background_[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(std::clamp(value, 0, 255));
-        }
-    }
+    EndFaceScene scene;
+    scene.width = width;
+    scene.height = height;
+    scene.centre_x = width / 2.0;
+    scene.centre_y = height / 2.0;
+    scene.um_per_px = live_um_per_px(width, height);
+    const std::vector<float> face = render_scene(scene);
+    for (size_t i = 0; i < face.size(); ++i)
+        background_[i] = static_cast<uint8_t>(std::clamp(static_cast<int>(std::lround(face[i])), 0, 255));
 }
 
 void EndFacePicture::build_tone_curve(const PictureLook &look)

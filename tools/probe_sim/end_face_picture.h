@@ -1,5 +1,5 @@
-// The synthetic picture the simulated probe films: a fibre end face with a
-// bright core in a grey cladding ring, a few drifting particles, a slowly
+// The synthetic picture the simulated probe films: a single-mode end face
+// (end_face_scene.h) at about 0.4 um per pixel, a few drifting particles, a slowly
 // turning scratch, and the frame number in digits so that every frame is
 // told apart at a glance.
 #pragma once
