@@ -10,7 +10,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 constexpr float kFerruleLevel = 92.0f;
-constexpr float kFerruleRelief = 16.0f;  // amplitude of the ceramic's mottling
+constexpr float kFerruleRelief = 10.0f;  // amplitude of the ceramic's mottling
 constexpr float kAdhesiveLevel = 30.0f;
 constexpr float kCladdingLevel = 178.0f;
 constexpr float kCoreLevel = 196.0f;
