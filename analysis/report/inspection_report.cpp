@@ -255,7 +255,7 @@ std::string report_page(const std::string &picture_name, const std::string &imag
     if (!image_name.empty())
         page << "<p><img src=\"" << html_escaped(image_name) << "\" alt=\"annotated end face\"></p>\n";
     else
-        page << "<p>The picture could not be read, so there is no annotated image.</p>\n";
+        page << "<p>No annotated picture: the inspection could not measure this one.</p>\n";
     page << "</body></html>\n";
     return page.str();
 }
