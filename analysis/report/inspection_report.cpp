@@ -270,6 +270,11 @@ ReportOutcome write_report(const std::string &picture_path, const InspectionResu
     }
     outcome.paths = report_paths(picture_path, directory);
     const fs::path picture(picture_path);
+    std::error_code missing;
+    if (!fs::is_regular_file(picture, missing)) {
+        outcome.error = "no picture at " + picture_path;
+        return outcome;
+    }
     const fs::path image(outcome.paths.image);
     const fs::path page(outcome.paths.page);
 

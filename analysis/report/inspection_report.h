@@ -40,8 +40,9 @@ struct ReportOutcome {
 // report_paths; directory is created if missing). Each file is written
 // under a temporary name and renamed into place when complete, so a failed
 // write leaves no part-written report, and a report name that is the
-// picture itself (a link) is refused rather than written. annotated is
-// the image from annotate(); when it is empty only the page is written.
+// picture itself (a link) is refused rather than written. A picture that
+// is not there gets no report. annotated is the image from annotate();
+// when it is empty only the page is written.
 ReportOutcome write_report(const std::string &picture_path, const InspectionResult &result, const cv::Mat &annotated,
                            const std::string &directory = std::string());
 
