@@ -28,6 +28,7 @@ struct FlawRegion {
 };
 
 // blur_sigma_px: the optics' blur, used to undo the loss of depth in small flaws.
-std::vector<FlawRegion> find_flaws(const FaceModel &model, double outer_radius_px, double blur_sigma_px);
+std::vector<FlawRegion> find_flaws(const FaceModel &model, double cladding_radius_px, double outer_radius_px,
+                                   double blur_sigma_px);
 
 }  // namespace endface

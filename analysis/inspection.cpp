@@ -88,7 +88,7 @@ InspectionResult inspect(const cv::Mat &image, const InspectionOptions &options)
         outer_um = std::max(outer_um, zone.outer_diameter_um / 2.0);
     const double outer_px = outer_um / um;
     const FaceModel model = model_face(grey, fit.centre, outer_px);
-    const std::vector<FlawRegion> regions = find_flaws(model, outer_px, fit.edge_sigma_px);
+    const std::vector<FlawRegion> regions = find_flaws(model, fit.radius_px, outer_px, fit.edge_sigma_px);
 
     for (const FlawRegion &region : regions) {
         const double radius_um = std::hypot(region.centre.x - fit.centre.x, region.centre.y - fit.centre.y) * um;

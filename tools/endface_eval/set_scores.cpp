@@ -125,6 +125,10 @@ std::string SetScores::add(const nlohmann::json &truth, const endface::Inspectio
         zone_agreeing_ += zone_name(result, result.defects[best].zone) == zone ? 1 : 0;
     }
 
+    for (size_t i = 0; i < result.defects.size(); ++i)
+        if (!taken[i])
+            ++false_defects_by_zone_[zone_name(result, result.defects[i].zone)];
+
     std::vector<bool> scratch_taken(result.scratches.size(), false);
     found_scratches_ += static_cast<int>(result.scratches.size());
     for (const auto &scratch : truth["scratches"]) {
@@ -172,6 +176,10 @@ void SetScores::print(std::ostream &out) const
     row("false fails (truth pass)", std::to_string(false_fails_));
     row("defect recall", percent(matched_truth_defects_, truth_defects_));
     row("defect precision", percent(matched_found_defects_, found_defects_));
+    std::string by_zone;
+    for (const auto &[zone, count] : false_defects_by_zone_)
+        by_zone += (by_zone.empty() ? "" : ", ") + zone + " " + std::to_string(count);
+    row("unmatched found defects by zone", by_zone.empty() ? "none" : by_zone);
     row("defects >= 3 um in zones A and B found", percent(matched_key_defects_, truth_key_defects_));
     row("defect size error, median", number(percentile(size_errors_um_, 0.5), "um"));
     row("defect size error, 95th percentile", number(percentile(size_errors_um_, 0.95), "um"));
