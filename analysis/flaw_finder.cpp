@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace endface {
 
@@ -19,6 +20,8 @@ constexpr int kWideArea = 40;
 constexpr float kGlassContrast = 0.07f;
 constexpr float kCeramicContrast = 0.16f;
 constexpr int kMaxRegions = 400;
+// Main axis over cross axis from which a region is measured as a line.
+constexpr double kLineElongation = 3.0;
 constexpr double kBandPx = 4.0;  // radial bands of the noise measure
 constexpr int kReferenceWindow = 15;
 constexpr float kCentreTolerancePx = 0.5f;
@@ -33,6 +36,52 @@ double disc_peak_share(double radius, double sigma)
 double line_peak_share(double width, double sigma)
 {
     return std::erf(width / (2 * std::sqrt(2.0) * sigma));
+}
+
+// A line's width from its cross-section averaged along its middle part:
+// the averaging cancels the noise that a single pixel's peak carries.
+void measure_line(FlawRegion &region, const FaceModel &model, const cv::Mat &mask, const cv::Rect &grown,
+                  cv::Point2d middle, cv::Point2d axis, double lo, double hi, double sigma)
+{
+    constexpr double kBin = 0.5;
+    const double reach = (grown.width + grown.height) / 2.0;
+    const int bins = static_cast<int>(2 * reach / kBin) + 1;
+    std::vector<double> sum(bins, 0.0);
+    std::vector<int> count(bins, 0);
+    const double keep_lo = lo + 0.15 * (hi - lo);
+    const double keep_hi = hi - 0.15 * (hi - lo);
+    const cv::Point offset(model.roi.x, model.roi.y);
+    for (int y = 0; y < grown.height; ++y)
+        for (int x = 0; x < grown.width; ++x) {
+            if (!mask.at<uint8_t>(y, x))
+                continue;
+            const cv::Point p = grown.tl() + cv::Point(x, y);
+            const double along = (p.x - middle.x) * axis.x + (p.y - middle.y) * axis.y;
+            const double across = -(p.x - middle.x) * axis.y + (p.y - middle.y) * axis.x;
+            if (along < keep_lo || along > keep_hi)
+                continue;
+            const int bin = static_cast<int>((across + reach) / kBin);
+            if (bin < 0 || bin >= bins)
+                continue;
+            sum[bin] += model.depth.at<float>(p - offset);
+            ++count[bin];
+        }
+    std::vector<double> profile(bins, 0.0);
+    for (int i = 0; i < bins; ++i)
+        profile[i] = count[i] ? sum[i] / count[i] : 0.0;
+    double area = 0, peak = 0;
+    for (int i = 0; i < bins; ++i) {
+        area += profile[i] * kBin;
+        if (i > 0 && i + 1 < bins)
+            peak = std::max(peak, (profile[i - 1] + profile[i] + profile[i + 1]) / 3.0);
+    }
+    area = std::max(area, 0.0);
+    double true_peak = std::max(peak, 1.0);
+    for (int i = 0; i < 8; ++i)
+        true_peak = peak / std::max(0.2, line_peak_share(area / true_peak, sigma));
+    region.peak_depth = true_peak;
+    region.width_px = area / true_peak;
+    region.area_px = region.width_px * region.length_px;
 }
 
 // Sizes a region by its depth: the summed depth over the region and a rim
@@ -111,18 +160,27 @@ void measure(FlawRegion &region, const FaceModel &model, const cv::Mat &smooth_d
     const double root = std::sqrt(std::max(0.0, tr * tr / 4 - det));
     region.elongation = std::sqrt((tr / 2 + root + 1.0 / 12) / (tr / 2 - root + 1.0 / 12));
 
-    const double s = std::sqrt(sigma * sigma + 2.0 / 3.0);  // optics and the 3x3 smoothing
     sum = std::max(sum, 0.0);
+    if (region.elongation >= kLineElongation) {
+        measure_line(region, model, mask, grown, {mx, my}, {ux, uy}, lo, hi, sigma);
+        return;
+    }
+    // The highest pixel alone sits on the noise's high side: the depth of a
+    // blob is the mean of its top tenth.
+    std::vector<float> depths;
+    for (const cv::Point &p : core)
+        depths.push_back(smooth_depth.at<float>(p - offset));
+    std::sort(depths.begin(), depths.end(), std::greater<float>());
+    const size_t top = std::max<size_t>(1, depths.size() / 10);
+    double total = 0;
+    for (size_t i = 0; i < top; ++i)
+        total += depths[i];
+    peak = total / top;
+    const double s = std::sqrt(sigma * sigma + 2.0 / 3.0);  // optics and the 3x3 smoothing
     double true_peak = std::max(peak, 1.0);
-    const bool line = region.elongation >= 3.0;
     for (int i = 0; i < 8; ++i) {
-        if (line) {
-            const double width = sum / (true_peak * region.length_px);
-            true_peak = peak / std::max(0.2, line_peak_share(width, s));
-        } else {
-            const double radius = std::sqrt(sum / (true_peak * kPi));
-            true_peak = peak / std::max(0.2, disc_peak_share(radius, s));
-        }
+        const double radius = std::sqrt(sum / (true_peak * kPi));
+        true_peak = peak / std::max(0.2, disc_peak_share(radius, s));
     }
     region.peak_depth = true_peak;
     region.area_px = sum / true_peak;
@@ -217,6 +275,55 @@ std::vector<FlawRegion> find_flaws(const FaceModel &model, double cladding_radiu
                                                [](const auto &a, const auto &b) { return a.size() < b.size(); });
     }
     return regions;
+}
+
+void join_across_ring(std::vector<FlawRegion> &regions, cv::Point2d centre, double cladding_radius_px,
+                      double ring_reach_px, double gap_px)
+{
+    auto near_ring = [&](const FlawRegion &region) {
+        for (const cv::Point &p : region.outline) {
+            const double r = std::hypot(p.x - centre.x, p.y - centre.y);
+            if (r > cladding_radius_px - gap_px && r < cladding_radius_px + ring_reach_px)
+                return true;
+        }
+        return false;
+    };
+    auto close = [&](const FlawRegion &a, const FlawRegion &b) {
+        const cv::Rect wide(a.box.x - static_cast<int>(gap_px) - 2, a.box.y - static_cast<int>(gap_px) - 2,
+                            a.box.width + 2 * static_cast<int>(gap_px) + 4, a.box.height + 2 * static_cast<int>(gap_px) + 4);
+        if ((wide & cv::boundingRect(b.outline)).empty())
+            return false;
+        for (const cv::Point &p : a.outline)
+            for (const cv::Point &q : b.outline)
+                if (std::hypot(p.x - q.x, p.y - q.y) <= gap_px)
+                    return true;
+        return false;
+    };
+    for (size_t i = 0; i < regions.size(); ++i) {
+        if (regions[i].elongation >= kLineElongation || !near_ring(regions[i]))
+            continue;
+        for (size_t j = i + 1; j < regions.size();) {
+            FlawRegion &a = regions[i];
+            const FlawRegion &b = regions[j];
+            if (b.elongation >= kLineElongation || !near_ring(b) || !close(a, b)) {
+                ++j;
+                continue;
+            }
+            const double total = a.area_px + b.area_px;
+            a.centre = (a.centre * a.area_px + b.centre * b.area_px) / std::max(total, 1e-9);
+            a.pixels.insert(a.pixels.end(), b.pixels.begin(), b.pixels.end());
+            std::vector<cv::Point> both = a.outline;
+            both.insert(both.end(), b.outline.begin(), b.outline.end());
+            cv::convexHull(both, a.outline);
+            a.box = cv::boundingRect(a.outline);
+            a.min_radius_px = std::min(a.min_radius_px, b.min_radius_px);
+            a.area_px = total;
+            a.length_px = std::max(a.length_px, b.length_px);
+            a.width_px = a.area_px / a.length_px;
+            regions.erase(regions.begin() + static_cast<long>(j));
+            j = i + 1;  // the grown region may now reach one passed over
+        }
+    }
 }
 
 }  // namespace endface
