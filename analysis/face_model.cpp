@@ -15,28 +15,58 @@ constexpr int kLightCell = 16;  // px per cell of the lighting field
 // usable scale.
 constexpr int kCentreBin = 6;
 
-// Median of the values in each 1 px radius bin.
+// Medians per bin from histograms: linear in the pixel count, with no
+// per-bin lists to sort. Values are held to a fixed resolution.
+class BinnedMedian {
+public:
+    BinnedMedian(int bins, float resolution, int buckets)
+        : buckets_(buckets), resolution_(resolution), counts_(static_cast<size_t>(bins) * buckets, 0), totals_(bins, 0)
+    {
+    }
+    void add(int bin, float value)
+    {
+        const int bucket = std::clamp(static_cast<int>(value / resolution_), 0, buckets_ - 1);
+        ++counts_[static_cast<size_t>(bin) * buckets_ + bucket];
+        ++totals_[bin];
+    }
+    int count(int bin) const { return totals_[bin]; }
+    float median(int bin) const
+    {
+        const int *h = &counts_[static_cast<size_t>(bin) * buckets_];
+        const int half = totals_[bin] / 2;
+        int seen = 0;
+        for (int i = 0; i < buckets_; ++i) {
+            seen += h[i];
+            if (seen > half)
+                return (i + 0.5f) * resolution_;
+        }
+        return (buckets_ - 0.5f) * resolution_;
+    }
+
+private:
+    int buckets_;
+    float resolution_;
+    std::vector<int> counts_;
+    std::vector<int> totals_;
+};
+
+constexpr float kLevelResolution = 0.25f;  // grey levels
+constexpr int kLevelBuckets = 1100;        // up to 275, past any 8-bit level times light
+
 std::vector<float> radial_median(const cv::Mat &values, const cv::Mat &bins, int bin_count)
 {
-    std::vector<std::vector<float>> by_bin(bin_count);
+    BinnedMedian medians(bin_count, kLevelResolution, kLevelBuckets);
     for (int y = 0; y < values.rows; ++y) {
         const float *v = values.ptr<float>(y);
         const int *b = bins.ptr<int>(y);
         for (int x = 0; x < values.cols; ++x)
             if (b[x] < bin_count)
-                by_bin[b[x]].push_back(v[x]);
+                medians.add(b[x], v[x]);
     }
     std::vector<float> profile(bin_count, 0.0f);
     float last = 0.0f;
-    for (int i = 0; i < bin_count; ++i) {
-        std::vector<float> &bin = by_bin[i];
-        if (bin.empty()) {
-            profile[i] = last;
-            continue;
-        }
-        std::nth_element(bin.begin(), bin.begin() + bin.size() / 2, bin.end());
-        profile[i] = last = bin[bin.size() / 2];
-    }
+    for (int i = 0; i < bin_count; ++i)
+        profile[i] = last = medians.count(i) > 0 ? medians.median(i) : last;
     return profile;
 }
 
@@ -81,48 +111,58 @@ FaceModel model_face(const cv::Mat &grey, cv::Point2d centre, double outer_radiu
     grey(model.roi).convertTo(picture, CV_32F);
 
     const int bin_count = static_cast<int>(outer_radius_px) + 2;
+    model.radius_px.create(picture.size(), CV_32F);
     cv::Mat bins(picture.size(), CV_32S);
     for (int y = 0; y < bins.rows; ++y) {
+        float *r = model.radius_px.ptr<float>(y);
         int *b = bins.ptr<int>(y);
-        for (int x = 0; x < bins.cols; ++x)
-            b[x] = std::max(kCentreBin,
-                            static_cast<int>(std::hypot(x + 0.5 - model.centre.x, y + 0.5 - model.centre.y) + 0.5));
+        const double dy = y + 0.5 - model.centre.y;
+        for (int x = 0; x < bins.cols; ++x) {
+            const double dx = x + 0.5 - model.centre.x;
+            r[x] = static_cast<float>(std::sqrt(dx * dx + dy * dy));
+            b[x] = std::max(kCentreBin, static_cast<int>(r[x] + 0.5f));
+        }
     }
 
     cv::Mat radial = profile_image(radial_median(picture, bins, bin_count), bins);
     cv::Mat field = lighting(picture, radial);
     cv::Mat flattened;
     cv::divide(picture, field, flattened);
-    radial = profile_image(radial_median(flattened, bins, bin_count), bins);
+    const std::vector<float> profile = radial_median(flattened, bins, bin_count);
+    radial = profile_image(profile, bins);
     field = lighting(picture, radial);
     model.level = radial.mul(field);
+    std::vector<float> slope(profile.size(), 0.0f);
+    for (size_t i = 1; i + 1 < profile.size(); ++i)
+        slope[i] = std::max(std::fabs(profile[i + 1] - profile[i]), std::fabs(profile[i] - profile[i - 1]));
+    model.slope = profile_image(slope, bins).mul(field);
     model.depth = model.level - picture;
-
     return model;
 }
 
-std::vector<float> band_noise(const cv::Mat &values, cv::Point2d centre, double band_px, double outer_radius_px)
+std::vector<float> band_noise(const cv::Mat &values, const cv::Mat &radius_px, double band_px, double outer_radius_px)
 {
+    constexpr float kResolution = 0.05f;
+    constexpr int kBuckets = 2000;
     const int bands = static_cast<int>(outer_radius_px / band_px) + 2;
-    std::vector<std::vector<float>> by_band(bands);
+    BinnedMedian medians(bands, kResolution, kBuckets);
     for (int y = 0; y < values.rows; ++y) {
         const float *v = values.ptr<float>(y);
+        const float *r = radius_px.ptr<float>(y);
         for (int x = 0; x < values.cols; ++x) {
-            const int band = static_cast<int>(std::hypot(x + 0.5 - centre.x, y + 0.5 - centre.y) / band_px);
+            const int band = static_cast<int>(r[x] / band_px);
             if (band < bands)
-                by_band[band].push_back(std::fabs(v[x]));
+                medians.add(band, std::fabs(v[x]));
         }
     }
     std::vector<float> noise(bands, 1.0f);
     float last = 1.0f;
     for (int i = 0; i < bands; ++i) {
-        std::vector<float> &band = by_band[i];
-        if (band.size() < 16) {
+        if (medians.count(i) < 16) {
             noise[i] = last;
             continue;
         }
-        std::nth_element(band.begin(), band.begin() + band.size() / 2, band.end());
-        noise[i] = last = std::max(0.5f, 1.4826f * band[band.size() / 2]);
+        noise[i] = last = std::max(0.5f, 1.4826f * medians.median(i));
     }
     return noise;
 }

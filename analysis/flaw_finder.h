@@ -27,7 +27,14 @@ struct FlawRegion {
     cv::Point2d end_a, end_b;   // extent along the main axis
 };
 
+// One flaw lying across the dark adhesive ring shows as two regions, one on
+// the glass and one on the ceramic: joins such pairs into one region whose
+// area is the sum of both. gap_px is the widest gap bridged.
+void join_across_ring(std::vector<FlawRegion> &regions, cv::Point2d centre, double cladding_radius_px,
+                      double ring_reach_px, double gap_px);
+
 // blur_sigma_px: the optics' blur, used to undo the loss of depth in small flaws.
-std::vector<FlawRegion> find_flaws(const FaceModel &model, double outer_radius_px, double blur_sigma_px);
+std::vector<FlawRegion> find_flaws(const FaceModel &model, double cladding_radius_px, double outer_radius_px,
+                                   double blur_sigma_px);
 
 }  // namespace endface

@@ -19,6 +19,10 @@ constexpr double kScratchElongation = 3.0;
 constexpr double kScratchMinLengthUm = 8.0;
 // Regions smaller than this are noise.
 constexpr double kMinDefectAreaPx = 2.0;
+// The adhesive ring and the cladding's edge hide what lies on them: flaws
+// this close across them are one.
+constexpr double kRingReachUm = 6.0;
+constexpr double kRingGapUm = 4.0;
 // Plausible probe scales; outside them the "cladding" found is something else.
 constexpr double kMinUmPerPx = 0.05;
 constexpr double kMaxUmPerPx = 5.0;
@@ -88,7 +92,8 @@ InspectionResult inspect(const cv::Mat &image, const InspectionOptions &options)
         outer_um = std::max(outer_um, zone.outer_diameter_um / 2.0);
     const double outer_px = outer_um / um;
     const FaceModel model = model_face(grey, fit.centre, outer_px);
-    const std::vector<FlawRegion> regions = find_flaws(model, outer_px, fit.edge_sigma_px);
+    std::vector<FlawRegion> regions = find_flaws(model, fit.radius_px, outer_px, fit.edge_sigma_px);
+    join_across_ring(regions, fit.centre, fit.radius_px, kRingReachUm / um, kRingGapUm / um);
 
     for (const FlawRegion &region : regions) {
         const double radius_um = std::hypot(region.centre.x - fit.centre.x, region.centre.y - fit.centre.y) * um;

@@ -47,7 +47,7 @@ enum class DefectKind {
 
 struct Defect {
     DefectKind kind = DefectKind::Particle;
-    int zone = -1;  // index into InspectionResult::zones
+    int zone = -1;  // index into InspectionResult::zones: the zone its centre lies in
     cv::Point2d centre_px;
     double diameter_um = 0.0;  // diameter of the circle of equal area
     cv::Rect bounding_box_px;

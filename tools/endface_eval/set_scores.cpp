@@ -32,6 +32,13 @@ double angle_between(const Segment &a, const Segment &b)
     return std::min(d, M_PI - d);
 }
 
+std::vector<double> magnitudes(std::vector<double> values)
+{
+    for (double &v : values)
+        v = std::fabs(v);
+    return values;
+}
+
 double percentile(std::vector<double> values, double share)
 {
     if (values.empty())
@@ -120,10 +127,14 @@ std::string SetScores::add(const nlohmann::json &truth, const endface::Inspectio
         ++matched_truth_defects_;
         ++matched_found_defects_;
         matched_key_defects_ += key ? 1 : 0;
-        size_errors_um_.push_back(std::fabs(result.defects[best].diameter_um - size));
+        size_errors_um_.push_back(result.defects[best].diameter_um - size);
         ++zone_pairs_;
         zone_agreeing_ += zone_name(result, result.defects[best].zone) == zone ? 1 : 0;
     }
+
+    for (size_t i = 0; i < result.defects.size(); ++i)
+        if (!taken[i])
+            ++false_defects_by_zone_[zone_name(result, result.defects[i].zone)];
 
     std::vector<bool> scratch_taken(result.scratches.size(), false);
     found_scratches_ += static_cast<int>(result.scratches.size());
@@ -144,7 +155,7 @@ std::string SetScores::add(const nlohmann::json &truth, const endface::Inspectio
                 scratch_taken[i] = true;
                 ++matched_truth_scratches_;
                 ++matched_found_scratches_;
-                width_errors_um_.push_back(std::fabs(result.scratches[i].width_um - scratch.value("width_um", 0.0)));
+                width_errors_um_.push_back(result.scratches[i].width_um - scratch.value("width_um", 0.0));
                 ++zone_pairs_;
                 zone_agreeing_ += zone_name(result, result.scratches[i].zone) == zone ? 1 : 0;
                 break;
@@ -172,12 +183,18 @@ void SetScores::print(std::ostream &out) const
     row("false fails (truth pass)", std::to_string(false_fails_));
     row("defect recall", percent(matched_truth_defects_, truth_defects_));
     row("defect precision", percent(matched_found_defects_, found_defects_));
+    std::string by_zone;
+    for (const auto &[zone, count] : false_defects_by_zone_)
+        by_zone += (by_zone.empty() ? "" : ", ") + zone + " " + std::to_string(count);
+    row("unmatched found defects by zone", by_zone.empty() ? "none" : by_zone);
     row("defects >= 3 um in zones A and B found", percent(matched_key_defects_, truth_key_defects_));
-    row("defect size error, median", number(percentile(size_errors_um_, 0.5), "um"));
-    row("defect size error, 95th percentile", number(percentile(size_errors_um_, 0.95), "um"));
+    row("defect size error, median", number(percentile(magnitudes(size_errors_um_), 0.5), "um"));
+    row("defect size error, 95th percentile", number(percentile(magnitudes(size_errors_um_), 0.95), "um"));
+    row("defect size bias (median found - truth)", number(percentile(size_errors_um_, 0.5), "um"));
     row("scratch recall", percent(matched_truth_scratches_, truth_scratches_));
     row("scratch precision", percent(matched_found_scratches_, found_scratches_));
-    row("scratch width error, median", number(percentile(width_errors_um_, 0.5), "um"));
+    row("scratch width error, median", number(percentile(magnitudes(width_errors_um_), 0.5), "um"));
+    row("scratch width bias (median found - truth)", number(percentile(width_errors_um_, 0.5), "um"));
     row("zone assignment accuracy", percent(zone_agreeing_, zone_pairs_));
     double total = 0;
     for (double ms : frame_ms_)

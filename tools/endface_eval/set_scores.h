@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -30,7 +31,8 @@ private:
     int truth_key_defects_ = 0, matched_key_defects_ = 0;  // 3 um or more in zones A and B
     int truth_scratches_ = 0, found_scratches_ = 0, matched_truth_scratches_ = 0, matched_found_scratches_ = 0;
     int zone_pairs_ = 0, zone_agreeing_ = 0;
-    std::vector<double> size_errors_um_;
+    std::map<std::string, int> false_defects_by_zone_;
+    std::vector<double> size_errors_um_;  // found minus truth
     std::vector<double> width_errors_um_;
     std::vector<double> frame_ms_;  // 1280 x 960 pictures only
 };
