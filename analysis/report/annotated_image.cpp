@@ -162,7 +162,7 @@ void draw_verdict(cv::Mat &out, const InspectionResult &result, const Pen &pen)
                      verdict_colour_bgr(result.overall), pen);
 
     std::vector<std::string> details;
-    const int width = out.cols / 2;
+    const int width = out.cols * 2 / 3;
     if (result.overall == Verdict::CannotInspect) {
         details = wrap(result.cannot_inspect_reason, pen.font_scale, pen.thickness, width);
     } else {
