@@ -5,10 +5,8 @@
 #pragma once
 
 #include <QColor>
-#include <QMetaType>
 #include <QPointF>
 #include <QPolygonF>
-#include <QRectF>
 #include <QSize>
 #include <QString>
 #include <QVector>
@@ -38,7 +36,6 @@ struct ZoneOverlay {
 
     bool isNull() const { return imageSize.isEmpty(); }
 };
-Q_DECLARE_METATYPE(ZoneOverlay)
 
 // The marks' colours; the annotated pictures of the reports use the same.
 QColor zoneOverlayColour(int zoneIndex);
