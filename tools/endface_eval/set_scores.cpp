@@ -171,7 +171,7 @@ void SetScores::print(std::ostream &out) const
 {
     char line[160];
     auto row = [&](const char *name, const std::string &value) {
-        std::snprintf(line, sizeof line, "%-40s %s\n", name, value.c_str());
+        std::snprintf(line, sizeof line, "%-46s %s\n", name, value.c_str());
         out << line;
     };
     auto number = [](double value, const char *unit) {
