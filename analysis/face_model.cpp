@@ -116,9 +116,9 @@ FaceModel model_face(const cv::Mat &grey, cv::Point2d centre, double outer_radiu
     for (int y = 0; y < bins.rows; ++y) {
         float *r = model.radius_px.ptr<float>(y);
         int *b = bins.ptr<int>(y);
-        const double dy = y + 0.5 - model.centre.y;
+        const double dy = y - model.centre.y;
         for (int x = 0; x < bins.cols; ++x) {
-            const double dx = x + 0.5 - model.centre.x;
+            const double dx = x - model.centre.x;
             r[x] = static_cast<float>(std::sqrt(dx * dx + dy * dy));
             b[x] = std::max(kCentreBin, static_cast<int>(r[x] + 0.5f));
         }

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -84,9 +85,11 @@ int main(int argc, char **argv)
             return EXIT_FAILURE;
         }
         const auto start = std::chrono::steady_clock::now();
+        const std::clock_t cpu_start = std::clock();
         const endface::InspectionResult result = endface::inspect(picture);
+        const double cpu_ms = 1000.0 * static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        const std::string note = scores.add(truth, result, picture.cols, picture.rows, ms);
+        const std::string note = scores.add(truth, result, picture.cols, picture.rows, ms, cpu_ms);
         if (list && !note.empty())
             std::cout << picture_path.filename().string() << ": " << note << "\n";
     }

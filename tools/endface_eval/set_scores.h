@@ -16,8 +16,9 @@ namespace evaluation {
 class SetScores {
 public:
     // Scores one picture; returns a note when its verdict differs from the truth.
+    // ms: wall time of the inspection; cpu_ms: the processor time it took.
     std::string add(const nlohmann::json &truth, const endface::InspectionResult &result, int width, int height,
-                    double ms);
+                    double ms, double cpu_ms);
     void print(std::ostream &out) const;
     // Image-level agreement of at least 97 % and every defect of 3 um or more in zones A and B found.
     bool targets_met() const;
@@ -35,6 +36,7 @@ private:
     std::vector<double> size_errors_um_;  // found minus truth
     std::vector<double> width_errors_um_;
     std::vector<double> frame_ms_;  // 1280 x 960 pictures only
+    std::vector<double> frame_cpu_ms_;
 };
 
 }  // namespace evaluation

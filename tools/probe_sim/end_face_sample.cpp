@@ -302,6 +302,13 @@ EndFaceSample evaluation_sample(int width, int height, uint32_t set_seed, uint32
     return sample;
 }
 
+// The truth names pixels as OpenCV does, a pixel's centre at whole numbers;
+// the scene puts pixel x's centre at x + 0.5.
+nlohmann::json picture_point(double x, double y)
+{
+    return {x - 0.5, y - 0.5};
+}
+
 std::string truth_json(const EndFaceSample &sample)
 {
     const EndFaceScene &scene = sample.scene;
@@ -310,7 +317,7 @@ std::string truth_json(const EndFaceSample &sample)
     out["height"] = scene.height;
     out["um_per_px"] = scene.um_per_px;
     out["fibre"] = scene.fibre;
-    out["centre_px"] = {scene.centre_x, scene.centre_y};
+    out["centre_px"] = picture_point(scene.centre_x, scene.centre_y);
     out["cladding_radius_px"] = 62.5 / scene.um_per_px;
     std::vector<endface::Defect> defects;
     std::vector<endface::Scratch> scratches;
@@ -320,7 +327,7 @@ std::string truth_json(const EndFaceSample &sample)
         const endface::Defect &d = defects.back();
         out["defects"].push_back({{"kind", flaw_kind_name(flaw.kind)},
                                   {"zone", d.zone >= 0 ? zones()[d.zone].name : ""},
-                                  {"centre_px", {flaw.x, flaw.y}},
+                                  {"centre_px", picture_point(flaw.x, flaw.y)},
                                   {"diameter_um", flaw.diameter_um}});
     }
     out["scratches"] = nlohmann::json::array();
@@ -328,8 +335,8 @@ std::string truth_json(const EndFaceSample &sample)
         scratches.push_back(truth_scratch(scene, scratch));
         const endface::Scratch &s = scratches.back();
         out["scratches"].push_back({{"zone", s.zone >= 0 ? zones()[s.zone].name : ""},
-                                    {"from_px", {scratch.x0, scratch.y0}},
-                                    {"to_px", {scratch.x1, scratch.y1}},
+                                    {"from_px", picture_point(scratch.x0, scratch.y0)},
+                                    {"to_px", picture_point(scratch.x1, scratch.y1)},
                                     {"width_um", scratch.width_um},
                                     {"length_um", s.length_um}});
     }
