@@ -316,6 +316,11 @@ TEST(ReportPage, EscapesWhatComesFromFileNamesAndResults)
     EXPECT_NE(page.find("&lt;b&gt;&amp;&quot;.jpg"), std::string::npos);
     EXPECT_NE(page.find("&lt;script&gt;"), std::string::npos);
     EXPECT_EQ(page.find("<img"), std::string::npos);
+
+    // The picture's link is a URL: a "#" would end it, a blank break it.
+    const std::string linked = report_page("a b#1.jpg", "a b#1.inspect.png", result);
+    EXPECT_NE(linked.find("<img src=\"a%20b%231.inspect.png\""), std::string::npos) << linked;
+    EXPECT_NE(linked.find("<title>End-face inspection: a b#1.jpg</title>"), std::string::npos);
 }
 
 TEST(TextSummary, ZoneTableDefectsScratchesAndVerdict)

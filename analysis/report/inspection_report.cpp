@@ -2,6 +2,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -60,6 +61,24 @@ std::string html_escaped(const std::string &text)
         case '"': out += "&quot;"; break;
         case '\'': out += "&#39;"; break;
         default: out += c;
+        }
+    }
+    return out;
+}
+
+// A file name as a relative URL: "#", "?", "%" and blanks would otherwise
+// cut or bend the link.
+std::string url_escaped(const std::string &name)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : name) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0x0F];
         }
     }
     return out;
@@ -253,7 +272,7 @@ std::string report_page(const std::string &picture_name, const std::string &imag
         page << "</table>\n";
     }
     if (!image_name.empty())
-        page << "<p><img src=\"" << html_escaped(image_name) << "\" alt=\"annotated end face\"></p>\n";
+        page << "<p><img src=\"" << url_escaped(image_name) << "\" alt=\"annotated end face\"></p>\n";
     else
         page << "<p>No annotated picture: the inspection could not measure this one.</p>\n";
     page << "</body></html>\n";
