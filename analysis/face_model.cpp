@@ -14,6 +14,8 @@ constexpr int kLightCell = 16;  // px per cell of the lighting field
 // flaw on the core cannot sway; they share one bin, inside the core at every
 // usable scale.
 constexpr int kCentreBin = 6;
+// A pixel within this share of the first lighting estimate shapes the final one.
+constexpr float kFitShare = 0.04f;
 
 // Medians per bin from histograms: linear in the pixel count, with no
 // per-bin lists to sort. Values are held to a fixed resolution.
@@ -82,15 +84,31 @@ cv::Mat profile_image(const std::vector<float> &profile, const cv::Mat &bins)
     return out;
 }
 
-// The smooth lighting field: picture over radial model, averaged per cell and
-// median-filtered so that a flaw does not bend it.
-cv::Mat lighting(const cv::Mat &picture, const cv::Mat &radial)
+// The smooth lighting field: picture over radial model, averaged per cell
+// over the pixels that fit (all when fit is empty) and median-filtered so
+// that a flaw does not bend it.
+cv::Mat lighting(const cv::Mat &picture, const cv::Mat &radial, const cv::Mat &fit)
 {
     cv::Mat ratio;
     cv::divide(picture, cv::max(radial, 1.0f), ratio);
     const cv::Size cells((picture.cols + kLightCell - 1) / kLightCell, (picture.rows + kLightCell - 1) / kLightCell);
     cv::Mat coarse;
-    cv::resize(ratio, coarse, cells, 0, 0, cv::INTER_AREA);
+    if (fit.empty()) {
+        cv::resize(ratio, coarse, cells, 0, 0, cv::INTER_AREA);
+    } else {
+        cv::Mat weight, weighted, coarse_weight;
+        fit.convertTo(weight, CV_32F, 1.0 / 255.0);
+        cv::resize(ratio.mul(weight), weighted, cells, 0, 0, cv::INTER_AREA);
+        cv::resize(weight, coarse_weight, cells, 0, 0, cv::INTER_AREA);
+        // A cell with no fitting pixel keeps the plain average.
+        cv::Mat plain;
+        cv::resize(ratio, plain, cells, 0, 0, cv::INTER_AREA);
+        coarse = plain.clone();
+        for (int y = 0; y < cells.height; ++y)
+            for (int x = 0; x < cells.width; ++x)
+                if (coarse_weight.at<float>(y, x) > 0.05f)
+                    coarse.at<float>(y, x) = weighted.at<float>(y, x) / coarse_weight.at<float>(y, x);
+    }
     if (coarse.cols >= 5 && coarse.rows >= 5)
         cv::medianBlur(coarse, coarse, 5);
     cv::Mat field;
@@ -125,12 +143,17 @@ FaceModel model_face(const cv::Mat &grey, cv::Point2d centre, double outer_radiu
     }
 
     cv::Mat radial = profile_image(radial_median(picture, bins, bin_count), bins);
-    cv::Mat field = lighting(picture, radial);
+    cv::Mat field = lighting(picture, radial, cv::Mat());
     cv::Mat flattened;
     cv::divide(picture, field, flattened);
     const std::vector<float> profile = radial_median(flattened, bins, bin_count);
     radial = profile_image(profile, bins);
-    field = lighting(picture, radial);
+    // The final field leaves out pixels far off the first one (flaws, the
+    // steep edges), which would pull the light down around a long scratch.
+    cv::Mat ratio;
+    cv::divide(picture, cv::max(radial, 1.0f), ratio);
+    const cv::Mat fit = cv::abs(ratio - field) < kFitShare * field;
+    field = lighting(picture, radial, fit);
     model.level = radial.mul(field);
     std::vector<float> slope(profile.size(), 0.0f);
     for (size_t i = 1; i + 1 < profile.size(); ++i)

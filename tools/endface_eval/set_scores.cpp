@@ -164,6 +164,9 @@ std::string SetScores::add(const nlohmann::json &truth, const endface::Inspectio
             }
         }
     }
+    for (size_t i = 0; i < result.scratches.size(); ++i)
+        if (!scratch_taken[i])
+            ++false_scratches_by_zone_[zone_name(result, result.scratches[i].zone)];
     return note;
 }
 
@@ -185,16 +188,20 @@ void SetScores::print(std::ostream &out) const
     row("false fails (truth pass)", std::to_string(false_fails_));
     row("defect recall", percent(matched_truth_defects_, truth_defects_));
     row("defect precision", percent(matched_found_defects_, found_defects_));
-    std::string by_zone;
-    for (const auto &[zone, count] : false_defects_by_zone_)
-        by_zone += (by_zone.empty() ? "" : ", ") + zone + " " + std::to_string(count);
-    row("unmatched found defects by zone", by_zone.empty() ? "none" : by_zone);
+    auto by_zone = [](const std::map<std::string, int> &counts) {
+        std::string text;
+        for (const auto &[zone, count] : counts)
+            text += (text.empty() ? "" : ", ") + zone + " " + std::to_string(count);
+        return text.empty() ? std::string("none") : text;
+    };
+    row("unmatched found defects by zone", by_zone(false_defects_by_zone_));
     row("defects >= 3 um in zones A and B found", percent(matched_key_defects_, truth_key_defects_));
     row("defect size error, median", number(percentile(magnitudes(size_errors_um_), 0.5), "um"));
     row("defect size error, 95th percentile", number(percentile(magnitudes(size_errors_um_), 0.95), "um"));
     row("defect size bias (median found - truth)", number(percentile(size_errors_um_, 0.5), "um"));
     row("scratch recall", percent(matched_truth_scratches_, truth_scratches_));
     row("scratch precision", percent(matched_found_scratches_, found_scratches_));
+    row("unmatched found scratches by zone", by_zone(false_scratches_by_zone_));
     row("scratch width error, median", number(percentile(magnitudes(width_errors_um_), 0.5), "um"));
     row("scratch width bias (median found - truth)", number(percentile(width_errors_um_, 0.5), "um"));
     row("zone assignment accuracy", percent(zone_agreeing_, zone_pairs_));

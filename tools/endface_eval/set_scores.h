@@ -33,6 +33,7 @@ private:
     int truth_scratches_ = 0, found_scratches_ = 0, matched_truth_scratches_ = 0, matched_found_scratches_ = 0;
     int zone_pairs_ = 0, zone_agreeing_ = 0;
     std::map<std::string, int> false_defects_by_zone_;
+    std::map<std::string, int> false_scratches_by_zone_;
     std::vector<double> size_errors_um_;  // found minus truth
     std::vector<double> width_errors_um_;
     std::vector<double> frame_ms_;  // 1280 x 960 pictures only

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace probesim {
 
@@ -64,7 +66,7 @@ const YuvImage &EndFacePicture::render(uint16_t width, uint16_t height, uint32_t
     if (width != image_.width || height != image_.height)
         build_background(width, height);
     build_tone_curve(look);
-    std::memcpy(image_.y.data(), background_.data(), background_.size());
+    std::memcpy(image_.y.data(), background_->data(), background_->size());
     const double turn = look.rotation * kPi / 180.0;
     draw_particles(frame_number, turn);
     draw_scratch(frame_number, turn);
@@ -81,17 +83,35 @@ void EndFacePicture::build_background(uint16_t width, uint16_t height)
     image_.y.assign(static_cast<size_t>(width) * height, 0);
     image_.u.assign(static_cast<size_t>(width / 2) * (height / 2), kNeutralChroma);
     image_.v.assign(image_.u.size(), kNeutralChroma);
-    background_.resize(image_.y.size());
+    background_ = shared_face(width, height);
+}
 
+// Rendering the still face costs far more than drawing a frame on it, and
+// senders make a picture per connection or per snapshot: every picture of a
+// size shares one rendering, kept for the few sizes in use.
+std::shared_ptr<const std::vector<uint8_t>> EndFacePicture::shared_face(uint16_t width, uint16_t height)
+{
+    constexpr size_t kSizesKept = 4;
+    static std::mutex lock;
+    static std::map<std::pair<uint16_t, uint16_t>, std::shared_ptr<const std::vector<uint8_t>>> faces;
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = faces.find({width, height});
+    if (found != faces.end())
+        return found->second;
     EndFaceScene scene;
     scene.width = width;
     scene.height = height;
     scene.centre_x = width / 2.0;
     scene.centre_y = height / 2.0;
     scene.um_per_px = live_um_per_px(width, height);
-    const std::vector<float> face = render_scene(scene);
-    for (size_t i = 0; i < face.size(); ++i)
-        background_[i] = static_cast<uint8_t>(std::clamp(static_cast<int>(std::lround(face[i])), 0, 255));
+    const std::vector<float> levels = render_scene(scene);
+    auto pixels = std::make_shared<std::vector<uint8_t>>(levels.size());
+    for (size_t i = 0; i < levels.size(); ++i)
+        (*pixels)[i] = static_cast<uint8_t>(std::clamp(static_cast<int>(std::lround(levels[i])), 0, 255));
+    if (faces.size() >= kSizesKept)
+        faces.clear();
+    faces[{width, height}] = pixels;
+    return pixels;
 }
 
 void EndFacePicture::build_tone_curve(const PictureLook &look)

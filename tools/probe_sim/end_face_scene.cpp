@@ -33,21 +33,40 @@ float lattice(int x, int y, uint32_t seed)
            1.0f;
 }
 
-// Smooth value noise with a cell of `cell` pixels.
-float value_noise(double x, double y, double cell, uint32_t seed)
-{
-    const double fx = x / cell;
-    const double fy = y / cell;
-    const int ix = static_cast<int>(std::floor(fx));
-    const int iy = static_cast<int>(std::floor(fy));
-    const double tx = fx - ix;
-    const double ty = fy - iy;
-    const double sx = tx * tx * (3 - 2 * tx);
-    const double sy = ty * ty * (3 - 2 * ty);
-    const double top = lattice(ix, iy, seed) * (1 - sx) + lattice(ix + 1, iy, seed) * sx;
-    const double bottom = lattice(ix, iy + 1, seed) * (1 - sx) + lattice(ix + 1, iy + 1, seed) * sx;
-    return static_cast<float>(top * (1 - sy) + bottom * sy);
-}
+// Smooth value noise: random values on a lattice of `cell` pixels,
+// interpolated smoothly between. The lattice is drawn once per picture.
+class ValueNoise {
+public:
+    ValueNoise(int width, int height, double cell, uint32_t seed)
+        : cell_(std::max(cell, 1.0)), cols_(static_cast<int>(width / cell_) + 3), rows_(static_cast<int>(height / cell_) + 3),
+          values_(static_cast<size_t>(cols_) * rows_)
+    {
+        for (int y = 0; y < rows_; ++y)
+            for (int x = 0; x < cols_; ++x)
+                values_[static_cast<size_t>(y) * cols_ + x] = lattice(x, y, seed);
+    }
+    float at(int x, int y) const
+    {
+        const double fx = x / cell_;
+        const double fy = y / cell_;
+        const int ix = std::min(static_cast<int>(fx), cols_ - 2);
+        const int iy = std::min(static_cast<int>(fy), rows_ - 2);
+        const double tx = fx - ix;
+        const double ty = fy - iy;
+        const double sx = tx * tx * (3 - 2 * tx);
+        const double sy = ty * ty * (3 - 2 * ty);
+        const float *row = &values_[static_cast<size_t>(iy) * cols_ + ix];
+        const double top = row[0] * (1 - sx) + row[1] * sx;
+        const double bottom = row[cols_] * (1 - sx) + row[cols_ + 1] * sx;
+        return static_cast<float>(top * (1 - sy) + bottom * sy);
+    }
+
+private:
+    double cell_;
+    int cols_;
+    int rows_;
+    std::vector<float> values_;
+};
 
 double smoothstep(double edge0, double edge1, double x)
 {
@@ -55,29 +74,44 @@ double smoothstep(double edge0, double edge1, double x)
     return t * t * (3.0 - 2.0 * t);
 }
 
-// The polished face without flaws: ferrule, adhesive ring, cladding, core.
-float face_level(const EndFaceScene &scene, int x, int y, double r_um)
+// Zirconia grain: a few octaves of mottling, finer ones weaker.
+class Ferrule {
+public:
+    Ferrule(const EndFaceScene &scene)
+        : coarse_(scene.width, scene.height, 9.0 / scene.um_per_px, scene.texture_seed),
+          middle_(scene.width, scene.height, 3.5 / scene.um_per_px, scene.texture_seed + 1),
+          fine_(scene.width, scene.height, 1.2 / scene.um_per_px, scene.texture_seed + 2)
+    {
+    }
+    float at(int x, int y) const
+    {
+        const float mottle = 0.55f * coarse_.at(x, y) + 0.30f * middle_.at(x, y) + 0.15f * fine_.at(x, y);
+        return kFerruleLevel + kFerruleRelief * mottle;
+    }
+
+private:
+    ValueNoise coarse_, middle_, fine_;
+};
+
+// The polished face without flaws: the ferrule, the adhesive ring, the cladding, the core.
+float face_level(const EndFaceScene &scene, float ferrule, double r_um)
 {
-    const double px = scene.um_per_px;
-    // Zirconia grain: a few octaves of mottling, finer ones weaker.
-    const double gx = x * px;
-    const double gy = y * px;
-    const float mottle = 0.55f * value_noise(gx, gy, 9.0, scene.texture_seed) +
-                         0.30f * value_noise(gx, gy, 3.5, scene.texture_seed + 1) +
-                         0.15f * value_noise(gx, gy, 1.2, scene.texture_seed + 2);
-    const float ferrule = kFerruleLevel + kFerruleRelief * mottle;
     if (!scene.fibre)
         return ferrule;
+    const double px = scene.um_per_px;
     const double clad_r = kCladdingDiameterUm / 2.0;
     const double ring_r = clad_r + scene.adhesive_width_um;
     const double edge = 0.6 * px;  // a sub-pixel soft edge, as optics give
+    if (r_um >= ring_r + edge)
+        return ferrule;
     // Cladding dims a little towards its rim, as a domed polish does.
     const double cladding = kCladdingLevel * (1.0 - 0.06 * (r_um / clad_r) * (r_um / clad_r));
     double level = ferrule;
     level += (kAdhesiveLevel - level) * (1.0 - smoothstep(ring_r - edge, ring_r + edge, r_um));
     level += (cladding - level) * (1.0 - smoothstep(clad_r - edge, clad_r + edge, r_um));
     const double core_r = kCoreDiameterUm / 2.0;
-    level += (kCoreLevel - level) * (1.0 - smoothstep(core_r - 1.0, core_r + 1.0, r_um));
+    if (r_um < core_r + 1.0)
+        level += (kCoreLevel - level) * (1.0 - smoothstep(core_r - 1.0, core_r + 1.0, r_um));
     return static_cast<float>(level);
 }
 
@@ -171,11 +205,15 @@ std::vector<float> render_scene(const EndFaceScene &scene)
     std::vector<float> out(static_cast<size_t>(std::max(scene.width, 0)) * std::max(scene.height, 0));
     if (out.empty() || scene.um_per_px <= 0.0)
         return out;
-    for (int y = 0; y < scene.height; ++y)
+    const Ferrule ferrule(scene);
+    for (int y = 0; y < scene.height; ++y) {
+        const double dy = y + 0.5 - scene.centre_y;
+        float *row = &out[static_cast<size_t>(y) * scene.width];
         for (int x = 0; x < scene.width; ++x) {
-            const double r_um = std::hypot(x + 0.5 - scene.centre_x, y + 0.5 - scene.centre_y) * scene.um_per_px;
-            out[static_cast<size_t>(y) * scene.width + x] = face_level(scene, x, y, r_um);
+            const double dx = x + 0.5 - scene.centre_x;
+            row[x] = face_level(scene, ferrule.at(x, y), std::sqrt(dx * dx + dy * dy) * scene.um_per_px);
         }
+    }
     for (const SceneFlaw &flaw : scene.flaws)
         draw_flaw(scene, flaw, out);
     for (const SceneScratch &scratch : scene.scratches)
