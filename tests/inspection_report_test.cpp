@@ -96,9 +96,8 @@ class ReportFolder : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder_ = fs::temp_directory_path() /
-                  ("inspection_report_test-" + std::to_string(getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ = fs::temp_directory_path() / ("inspection_report_test-" + std::to_string(getpid()) + "-" +
+                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         picture_ = folder_ / "IMG_0007.jpg";
@@ -270,8 +269,8 @@ TEST_F(ReportFolder, FailuresSayWhyAndLeaveThePictureAndNoPartialFile)
     const Case cases[] = {
         // Root ignores permissions, so the obstacles are things in the way.
         {"report name taken by a folder",
-         [](const fs::path &folder, const fs::path &) { fs::create_directory(folder / "IMG_0007.inspect.png"); },
-         "", "IMG_0007.inspect.png"},
+         [](const fs::path &folder, const fs::path &) { fs::create_directory(folder / "IMG_0007.inspect.png"); }, "",
+         "IMG_0007.inspect.png"},
         {"report folder under a file",
          [](const fs::path &folder, const fs::path &) { std::ofstream(folder / "plain").put('x'); }, "plain/reports",
          "cannot create"},
@@ -285,8 +284,7 @@ TEST_F(ReportFolder, FailuresSayWhyAndLeaveThePictureAndNoPartialFile)
              fs::create_hard_link(picture, folder / "IMG_0007.inspect.html");
          },
          "", "is the picture itself"},
-        {"picture gone", [](const fs::path &, const fs::path &picture) { fs::remove(picture); }, "",
-         "no picture at"},
+        {"picture gone", [](const fs::path &, const fs::path &picture) { fs::remove(picture); }, "", "no picture at"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -196,8 +196,7 @@ void draw_legend(cv::Mat &out, const InspectionResult &result, const Pen &pen)
     put("defect", kDefectColourBgr);
     put("scratch", kScratchColourBgr);
     char text[64];
-    std::snprintf(text, sizeof text, "%.3f um/px (%s)", result.fibre.um_per_px,
-                  to_string(result.fibre.scale_source));
+    std::snprintf(text, sizeof text, "%.3f um/px (%s)", result.fibre.um_per_px, to_string(result.fibre.scale_source));
     put(text, cv::Scalar(255, 255, 255));
 }
 

@@ -55,12 +55,23 @@ std::string html_escaped(const std::string &text)
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -216,8 +227,7 @@ std::string text_summary(const InspectionResult &result)
     return out.str();
 }
 
-std::string report_page(const std::string &picture_name, const std::string &image_name,
-                        const InspectionResult &result)
+std::string report_page(const std::string &picture_name, const std::string &image_name, const InspectionResult &result)
 {
     std::ostringstream page;
     page << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<title>End-face inspection: "

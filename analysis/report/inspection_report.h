@@ -27,8 +27,7 @@ ReportPaths report_paths(const std::string &picture_path, const std::string &dir
 std::string text_summary(const InspectionResult &result);
 
 // The page's HTML; image_name is the PNG's file name, linked from the page.
-std::string report_page(const std::string &picture_name, const std::string &image_name,
-                        const InspectionResult &result);
+std::string report_page(const std::string &picture_name, const std::string &image_name, const InspectionResult &result);
 
 struct ReportOutcome {
     bool written = false;

@@ -108,8 +108,11 @@ int run(const Arguments &arguments)
 
 const Command &inspect_command()
 {
-    static const Command command{"inspect", "judges an end-face picture: zone table, verdict, report", kUsage,
-                                 {{"--report", true}, {"--scale", true}}, run};
+    static const Command command{"inspect",
+                                 "judges an end-face picture: zone table, verdict, report",
+                                 kUsage,
+                                 {{"--report", true}, {"--scale", true}},
+                                 run};
     return command;
 }
 
