@@ -12,12 +12,12 @@
 namespace endface {
 
 struct FaceModel {
-    cv::Rect roi;         // the part of the picture modelled, around the fibre
-    cv::Point2d centre;   // in roi coordinates
-    cv::Mat radius_px;    // CV_32F: each pixel's distance from the centre
-    cv::Mat depth;        // CV_32F: model minus picture; positive where darker than the face
-    cv::Mat level;        // CV_32F: the model's level
-    cv::Mat slope;        // CV_32F: how fast the level changes along the radius, per px
+    cv::Rect roi;        // the part of the picture modelled, around the fibre
+    cv::Point2d centre;  // in roi coordinates
+    cv::Mat radius_px;   // CV_32F: each pixel's distance from the centre
+    cv::Mat depth;       // CV_32F: model minus picture; positive where darker than the face
+    cv::Mat level;       // CV_32F: the model's level
+    cv::Mat slope;       // CV_32F: how fast the level changes along the radius, per px
 };
 
 // Models the face around centre out to outer_radius_px.

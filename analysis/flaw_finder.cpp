@@ -11,8 +11,8 @@ namespace endface {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr float kGrowZ = 2.5f;   // a flaw's pixels
-constexpr float kSeedZ = 5.5f;   // a flaw must reach this somewhere
+constexpr float kGrowZ = 2.5f;      // a flaw's pixels
+constexpr float kSeedZ = 5.5f;      // a flaw must reach this somewhere
 constexpr float kWideSeedZ = 4.0f;  // ...or this over a wide area
 constexpr int kWideArea = 40;
 // Least depth of a seed as a share of the face's level: the glass is smooth,
@@ -219,7 +219,8 @@ std::vector<FlawRegion> find_flaws(const FaceModel &model, double cladding_radiu
     // nearby (a max ranking filter): beside the dark adhesive ring the grain
     // of the neighbouring ceramic and glass sets the scale, not the ring.
     cv::Mat reference;
-    cv::dilate(model.level, reference, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(kReferenceWindow, kReferenceWindow)));
+    cv::dilate(model.level, reference,
+               cv::getStructuringElement(cv::MORPH_RECT, cv::Size(kReferenceWindow, kReferenceWindow)));
     cv::Mat grow = z > kGrowZ;
     cv::Mat labels, stats, centroids;
     const int count = cv::connectedComponentsWithStats(grow, labels, stats, centroids, 8, CV_32S);
@@ -290,7 +291,8 @@ void join_across_ring(std::vector<FlawRegion> &regions, cv::Point2d centre, doub
     };
     auto close = [&](const FlawRegion &a, const FlawRegion &b) {
         const cv::Rect wide(a.box.x - static_cast<int>(gap_px) - 2, a.box.y - static_cast<int>(gap_px) - 2,
-                            a.box.width + 2 * static_cast<int>(gap_px) + 4, a.box.height + 2 * static_cast<int>(gap_px) + 4);
+                            a.box.width + 2 * static_cast<int>(gap_px) + 4,
+                            a.box.height + 2 * static_cast<int>(gap_px) + 4);
         if ((wide & cv::boundingRect(b.outline)).empty())
             return false;
         for (const cv::Point &p : a.outline)

@@ -16,15 +16,15 @@ struct FlawRegion {
     std::vector<cv::Point> pixels;  // picture coordinates
     std::vector<cv::Point> outline;
     cv::Rect box;
-    cv::Point2d centre;         // depth-weighted
-    double min_radius_px = 0;   // nearest pixel to the fibre centre
-    double area_px = 0;         // effective area: summed depth over peak depth
-    double peak_depth = 0;      // grey levels, corrected for blur
-    double face_level = 0;      // the model's level at the centre
-    double length_px = 0;       // along the main axis
-    double width_px = 0;        // across it, effective
-    double elongation = 1;      // main axis over cross axis
-    cv::Point2d end_a, end_b;   // extent along the main axis
+    cv::Point2d centre;        // depth-weighted
+    double min_radius_px = 0;  // nearest pixel to the fibre centre
+    double area_px = 0;        // effective area: summed depth over peak depth
+    double peak_depth = 0;     // grey levels, corrected for blur
+    double face_level = 0;     // the model's level at the centre
+    double length_px = 0;      // along the main axis
+    double width_px = 0;       // across it, effective
+    double elongation = 1;     // main axis over cross axis
+    cv::Point2d end_a, end_b;  // extent along the main axis
 };
 
 // One flaw lying across the dark adhesive ring shows as two regions, one on

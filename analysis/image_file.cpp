@@ -113,8 +113,8 @@ cv::Mat read_picture(const std::string &path, std::string &problem)
         problem = "not a JPEG, PNG or BMP picture: " + path;
         return {};
     }
-    const std::string size_problem = check_size(static_cast<int>(std::min(width, 1L << 30)),
-                                                static_cast<int>(std::min(height, 1L << 30)));
+    const std::string size_problem =
+        check_size(static_cast<int>(std::min(width, 1L << 30)), static_cast<int>(std::min(height, 1L << 30)));
     if (!size_problem.empty()) {
         problem = size_problem;
         return {};

@@ -38,10 +38,10 @@ int main(int argc, char **argv)
     std::vector<cv::Mat> frames;
     for (int i = 0; i < count; ++i) {
         const probesim::EndFaceSample sample = probesim::evaluation_sample(kWidth, kHeight, kSeed, i);
-        const cv::Mat grey = probesim::film(probesim::render_scene(sample.scene), kWidth, kHeight, sample.camera,
-                                            sample.noise_seed);
-        frames.push_back(cv::imdecode(probesim::encode_grey_jpeg(grey, sample.camera.jpeg_quality),
-                                      cv::IMREAD_UNCHANGED));
+        const cv::Mat grey =
+            probesim::film(probesim::render_scene(sample.scene), kWidth, kHeight, sample.camera, sample.noise_seed);
+        frames.push_back(
+            cv::imdecode(probesim::encode_grey_jpeg(grey, sample.camera.jpeg_quality), cv::IMREAD_UNCHANGED));
     }
     std::vector<double> best(frames.size(), 1e9);
     std::vector<double> best_cpu(frames.size(), 1e9);

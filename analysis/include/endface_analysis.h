@@ -4,7 +4,9 @@
 //
 // The cladding is 125 um across, so the picture gives its own scale; a probe
 // with a known scale may pass it instead. Everything here is plain C++17 over
-// OpenCV's core types; nothing depends on Qt.
+// OpenCV's core types; nothing depends on Qt. Pixel coordinates are OpenCV's:
+// a pixel's centre lies at whole numbers. inspect() keeps no state between
+// calls, so threads may inspect different pictures at once.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -55,7 +57,7 @@ struct Defect {
 };
 
 struct Scratch {
-    int zone = -1;  // index of the innermost zone the scratch touches
+    int zone = -1;                         // index of the innermost zone the scratch touches
     std::vector<cv::Point2d> polyline_px;  // at least the two endpoints
     double width_um = 0.0;
     double length_um = 0.0;

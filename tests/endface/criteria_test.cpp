@@ -91,7 +91,8 @@ TEST(CriteriaTable, ZonesAreTheConnectorDiameters)
     const struct {
         double radius_um;
         int zone;
-    } points[] = {{0.0, 0}, {12.49, 0}, {12.5, 1}, {57.49, 1}, {57.5, 2}, {67.49, 2}, {67.5, 3}, {124.99, 3}, {125.0, -1}};
+    } points[] = {{0.0, 0},   {12.49, 0}, {12.5, 1},   {57.49, 1}, {57.5, 2},
+                  {67.49, 2}, {67.5, 3},  {124.99, 3}, {125.0, -1}};
     for (const auto &point : points)
         EXPECT_EQ(endface::zone_at(zones, point.radius_um), point.zone) << point.radius_um;
 }

@@ -41,8 +41,8 @@ probesim::EndFaceSample typical_face(double um_per_px, double dx, double dy, uin
 
 cv::Mat film(const probesim::EndFaceSample &sample)
 {
-    const cv::Mat grey = probesim::film(probesim::render_scene(sample.scene), sample.scene.width,
-                                        sample.scene.height, sample.camera, sample.noise_seed);
+    const cv::Mat grey = probesim::film(probesim::render_scene(sample.scene), sample.scene.width, sample.scene.height,
+                                        sample.camera, sample.noise_seed);
     return cv::imdecode(probesim::encode_grey_jpeg(grey, sample.camera.jpeg_quality), cv::IMREAD_UNCHANGED);
 }
 
@@ -157,8 +157,11 @@ const BadPicture kBadPictures[] = {
     {"saturated_glass", [] { return filmed([](probesim::EndFaceSample &s) { s.camera.exposure = 1.8; }); }},
     {"no_fibre", [] { return filmed([](probesim::EndFaceSample &s) { s.scene.fibre = false; }); }},
     {"fibre_partly_out",
-     [] { return filmed([](probesim::EndFaceSample &s) { s.scene.centre_x = kWidth - 0.5 * 62.5 / s.scene.um_per_px; }); }},
-    {"grey_noise", [] {
+     [] {
+         return filmed([](probesim::EndFaceSample &s) { s.scene.centre_x = kWidth - 0.5 * 62.5 / s.scene.um_per_px; });
+     }},
+    {"grey_noise",
+     [] {
          cv::Mat noise(960, 1280, CV_8UC1);
          cv::randu(noise, 60, 200);
          return noise;
@@ -191,8 +194,8 @@ protected:
     std::string write(const std::string &name, const std::vector<uint8_t> &bytes)
     {
         const std::string path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
     std::filesystem::path dir_;
@@ -209,8 +212,8 @@ TEST_F(BadFile, CannotInspectWithReason)
     for (uint8_t &b : garbage)
         b = static_cast<uint8_t>(rng());
     // A PNG header that claims a 100000 x 100000 picture over a few bytes.
-    std::vector<uint8_t> bomb = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
-                                 0x00, 0x01, 0x86, 0xA0, 0x00, 0x01, 0x86, 0xA0, 8, 0, 0, 0, 0};
+    std::vector<uint8_t> bomb = {0x89, 'P',  'N',  'G',  0x0D, 0x0A, 0x1A, 0x0A, 0,    0, 0, 13, 'I', 'H', 'D',
+                                 'R',  0x00, 0x01, 0x86, 0xA0, 0x00, 0x01, 0x86, 0xA0, 8, 0, 0,  0,   0};
     std::vector<uint8_t> mangled = good;
     for (size_t i = 200; i < mangled.size() - 2; i += 7)
         mangled[i] = static_cast<uint8_t>(rng());

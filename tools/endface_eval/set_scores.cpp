@@ -92,9 +92,8 @@ std::string SetScores::add(const nlohmann::json &truth, const endface::Inspectio
     const double um = truth.value("um_per_px", 0.4);
     // Defects: the biggest truth first takes the nearest found one within its reach.
     std::vector<nlohmann::json> defects(truth["defects"].begin(), truth["defects"].end());
-    std::sort(defects.begin(), defects.end(), [](const auto &a, const auto &b) {
-        return a.value("diameter_um", 0.0) > b.value("diameter_um", 0.0);
-    });
+    std::sort(defects.begin(), defects.end(),
+              [](const auto &a, const auto &b) { return a.value("diameter_um", 0.0) > b.value("diameter_um", 0.0); });
     std::vector<bool> taken(result.defects.size(), false);
     found_defects_ += static_cast<int>(result.defects.size());
     for (const auto &defect : defects) {

@@ -93,7 +93,8 @@ endface::Scratch truth_scratch(const EndFaceScene &scene, const SceneScratch &sc
     out.polyline_px = {{scratch.x0, scratch.y0}, {scratch.x1, scratch.y1}};
     out.width_um = scratch.width_um;
     out.length_um = std::hypot(scratch.x1 - scratch.x0, scratch.y1 - scratch.y0) * scene.um_per_px;
-    out.zone = endface::zone_at(zones(), distance_to_segment(scene.centre_x, scene.centre_y, scratch) * scene.um_per_px);
+    out.zone =
+        endface::zone_at(zones(), distance_to_segment(scene.centre_x, scene.centre_y, scratch) * scene.um_per_px);
     return out;
 }
 

@@ -38,8 +38,8 @@ float lattice(int x, int y, uint32_t seed)
 class ValueNoise {
 public:
     ValueNoise(int width, int height, double cell, uint32_t seed)
-        : cell_(std::max(cell, 1.0)), cols_(static_cast<int>(width / cell_) + 3), rows_(static_cast<int>(height / cell_) + 3),
-          values_(static_cast<size_t>(cols_) * rows_)
+        : cell_(std::max(cell, 1.0)), cols_(static_cast<int>(width / cell_) + 3),
+          rows_(static_cast<int>(height / cell_) + 3), values_(static_cast<size_t>(cols_) * rows_)
     {
         for (int y = 0; y < rows_; ++y)
             for (int x = 0; x < cols_; ++x)
@@ -158,8 +158,8 @@ void draw_flaw(const EndFaceScene &scene, const SceneFlaw &flaw, std::vector<flo
             const double dx = x + 0.5 - flaw.x;
             const double dy = y + 0.5 - flaw.y;
             const double beyond = std::hypot(dx, dy) - outline.at(std::atan2(dy, dx));
-            const double cover = soft ? 1.0 - smoothstep(-soft_edge, soft_edge, beyond)
-                                      : std::clamp(0.5 - beyond, 0.0, 1.0);
+            const double cover =
+                soft ? 1.0 - smoothstep(-soft_edge, soft_edge, beyond) : std::clamp(0.5 - beyond, 0.0, 1.0);
             if (cover <= 0.0)
                 continue;
             float &pixel = out[static_cast<size_t>(y) * scene.width + x];
