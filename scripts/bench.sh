@@ -9,6 +9,7 @@ export KELVO_QRN_ADDRESS=127.0.0.1 KELVO_ML_ADDRESS=127.0.0.2 QRN_BCAST_ADDRS=12
 build/bench/stream_bench "$@"
 build/bench/g711_bench
 build/bench/p2p_bench
+build/bench/inspect_bench
 if [ -x build/bench/decode_bench ]; then
   build/bench/decode_bench
 fi

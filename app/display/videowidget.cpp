@@ -53,6 +53,19 @@ int VideoWidget::presentImage(const QImage &image)
     return 0;
 }
 
+void VideoWidget::setOverlay(const ZoneOverlay &overlay)
+{
+    QMutexLocker lock(&mMutex);
+    mOverlay = overlay;
+    lock.unlock();
+    update();
+}
+
+void VideoWidget::clearOverlay()
+{
+    setOverlay(ZoneOverlay());
+}
+
 void VideoWidget::paintEvent(QPaintEvent *event)
 {
     QMutexLocker lock(&mMutex);
@@ -65,7 +78,11 @@ void VideoWidget::paintEvent(QPaintEvent *event)
             for (const QRect &rect : event->region().subtracted(target))
                 painter.fillRect(rect, background);
         }
+        // The frame may leave the painter flipped; the marks use their own mapping.
+        painter.save();
         mSurface->paintFrame(&painter);
+        painter.restore();
+        paintZoneOverlay(&painter, mOverlay, target);
     } else {
         painter.fillRect(event->rect(), background);
     }

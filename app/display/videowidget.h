@@ -4,6 +4,8 @@
 #include <QMutex>
 #include <QWidget>
 
+#include "zoneoverlay.h"
+
 class VideoWidgetSurface;
 
 // Shows the live picture: each image becomes a frame of its own video
@@ -22,6 +24,12 @@ public:
     // stream) clears the picture.
     int presentImage(const QImage &image);
 
+    // Inspection marks painted over the picture while it is shown; an
+    // overlay stays until it is replaced or cleared.
+    void setOverlay(const ZoneOverlay &overlay);
+    void clearOverlay();
+    ZoneOverlay overlay() const { return mOverlay; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -29,4 +37,5 @@ protected:
 private:
     QMutex mMutex;
     VideoWidgetSurface *mSurface;
+    ZoneOverlay mOverlay;
 };

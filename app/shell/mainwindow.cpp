@@ -1,7 +1,10 @@
 #include "mainwindow.h"
 
 #include "about.h"
+#include "captureinspection.h"
 #include "capturefiles.h"
+#include "inspectiondialog.h"
+#include "liveinspector.h"
 #include "mlnetcamera.h"
 #include "netcamera.h"
 #include "ui_mainwindow.h"
@@ -21,6 +24,7 @@
 #include <QTranslator>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
@@ -108,6 +112,9 @@ MainWindow::MainWindow()
     , mChartView(nullptr)
     , mSeries(nullptr)
     , mChartSpan(0)
+    , mLiveInspector(nullptr)
+    , mInspectionDialog(nullptr)
+    , mCaptureInspection(nullptr)
 {
     mFpsTimer.setObjectName(QStringLiteral("mFpsTimer"));
     substituteWindowsUiFont();
@@ -144,6 +151,13 @@ MainWindow::MainWindow()
 
     mAbout = new About();
     mAbout->setModal(true);
+
+    // Before the language is applied: the dialog's fixed texts follow it.
+    mInspectionDialog = new InspectionDialog(this);
+    mLiveInspector = new LiveInspector(this);
+    connect(mLiveInspector, &LiveInspector::overlayReady, this, &MainWindow::onOverlayReady);
+    mCaptureInspection = new QFutureWatcher<CaptureInspection>(this);
+    connect(mCaptureInspection, &QFutureWatcherBase::finished, this, &MainWindow::onCaptureInspected);
 
     setStoragePath(mSettings->value(kStoragePathKey, QString()).toString());
     ui->mStoragePathText->setText(mStoragePath);
@@ -305,6 +319,8 @@ int MainWindow::disconnectDevice(int deviceType)
         mNetCamera->disconnect();
     }
     mConnected = false;
+    mLiveInspector->reset();
+    ui->mVideoWidget->clearOverlay();
     displayImage(QImage());
     ui->mConnectTypeComboBox->setEnabled(true);
     updateConnectButtons(false);
@@ -317,6 +333,8 @@ void MainWindow::onVideoCaptured(int captureId, QImage image)
     if (!mConnected)
         return;
     displayImage(image);
+    if (ui->action_ZoneOverlay->isChecked())
+        mLiveInspector->submit(image);
     if (captureId == -1)
         disconnectDevice(mCameraType);
 }
@@ -472,6 +490,7 @@ void MainWindow::applyLanguage(int language)
         if (english.load(QStringLiteral(":/en_US.qm"))) {
             QCoreApplication::installTranslator(&english);
             ui->retranslateUi(this);
+            mInspectionDialog->retranslate();
             QCoreApplication::removeTranslator(&english);
         } else {
             qWarning("The English catalogue is missing from the program's resources");
@@ -615,4 +634,41 @@ void MainWindow::on_pushButton_reboot_clicked()
     if (!ssid.isEmpty())
         MlNetCamera::setSsid(ssid);
     mMlCamera->reboot();
+}
+
+// --- End-face inspection --------------------------------------------------
+
+void MainWindow::on_action_ZoneOverlay_toggled(bool checked)
+{
+    if (checked)
+        return;
+    mLiveInspector->reset();
+    ui->mVideoWidget->clearOverlay();
+}
+
+void MainWindow::onOverlayReady(const ZoneOverlay &overlay)
+{
+    // A result that arrives after the stream ended must not mark the black picture.
+    if (mConnected && ui->action_ZoneOverlay->isChecked())
+        ui->mVideoWidget->setOverlay(overlay);
+}
+
+void MainWindow::on_action_InspectCapture_triggered()
+{
+    if (mCaptureInspection->isRunning())
+        return;
+    const QTableWidgetItem *newest = ui->tableWidget->rowCount() > 0 ? ui->tableWidget->item(0, 3) : nullptr;
+    if (!newest) {
+        showInfoBox(mLanguage == kEnglish ? QStringLiteral("No capture to inspect, please capture a picture first!")
+                                          : QStringLiteral("没有可检测的照片，请先拍照!"));
+        return;
+    }
+    ui->action_InspectCapture->setEnabled(false);
+    mCaptureInspection->setFuture(QtConcurrent::run(inspectCapture, newest->text()));
+}
+
+void MainWindow::onCaptureInspected()
+{
+    ui->action_InspectCapture->setEnabled(true);
+    mInspectionDialog->showInspection(mCaptureInspection->result(), mLanguage);
 }

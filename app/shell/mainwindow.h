@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFutureWatcher>
 #include <QImage>
 #include <QList>
 #include <QMainWindow>
@@ -7,7 +8,11 @@
 #include <QTimer>
 
 class About;
+class InspectionDialog;
+class LiveInspector;
 class QActionGroup;
+struct CaptureInspection;
+struct ZoneOverlay;
 class QSettings;
 class QTableWidgetItem;
 
@@ -63,6 +68,10 @@ private slots:
     void on_pushButton_reboot_clicked();
     void on_mFileName_textChanged(const QString &arg1);
     void on_autoIncrease_clicked(bool checked);
+    void on_action_ZoneOverlay_toggled(bool checked);
+    void on_action_InspectCapture_triggered();
+    void onOverlayReady(const ZoneOverlay &overlay);
+    void onCaptureInspected();
 
 private:
     // Width, height, and two values the sources do not read.
@@ -110,4 +119,7 @@ private:
     QtCharts::QLineSeries *mSeries;
     int mChartSpan;
     QList<QPointF> mPoints;
+    LiveInspector *mLiveInspector;
+    InspectionDialog *mInspectionDialog;
+    QFutureWatcher<CaptureInspection> *mCaptureInspection;
 };

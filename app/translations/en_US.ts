@@ -134,5 +134,56 @@
         <source>帮助(H)</source>
         <translation>Help(H)</translation>
     </message>
+    <message>
+        <source>检测(I)</source>
+        <translation>Inspect(I)</translation>
+    </message>
+    <message>
+        <source>区域叠加(Z)</source>
+        <translation>Zone Overlay(Z)</translation>
+    </message>
+    <message>
+        <source>在实时画面上显示端面区域、缺陷和检测结果</source>
+        <translation>Show the end-face zones, the defects and the verdict on the live picture</translation>
+    </message>
+    <message>
+        <source>检测最新照片(N)</source>
+        <translation>Inspect Newest Capture(N)</translation>
+    </message>
+    <message>
+        <source>检测最新保存的照片，并在照片旁保存检测报告</source>
+        <translation>Inspect the newest stored capture and save its report beside it</translation>
+    </message>
+</context>
+<context>
+    <name>InspectionDialog</name>
+    <message>
+        <source>端面检测</source>
+        <translation>End-face Inspection</translation>
+    </message>
+    <message>
+        <source>区域</source>
+        <translation>Zone</translation>
+    </message>
+    <message>
+        <source>直径(µm)</source>
+        <translation>Diameter (µm)</translation>
+    </message>
+    <message>
+        <source>缺陷</source>
+        <translation>Defects</translation>
+    </message>
+    <message>
+        <source>划痕</source>
+        <translation>Scratches</translation>
+    </message>
+    <message>
+        <source>结果</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>关  闭</source>
+        <translation>Close</translation>
+    </message>
 </context>
 </TS>

@@ -1,6 +1,6 @@
 // The real window against the simulated modules on loopback: connecting
 // over WiFi and USB, the end of a stream, capture and storage, the settings
-// file, brightness, the frame-rate chart and the device page. Each test has
+// file, brightness, the frame-rate chart, the device page and inspection. Each test has
 // its own working directory (the settings file lives there) and its own
 // module addresses.
 #include "mainwindow.h"
@@ -9,12 +9,17 @@
 #include <ml_camera.h>
 #include <ml_http_server.h>
 
+#include "zoneoverlay.h"
+
+#include "end_face_scene.h"
 #include "probe_wire.h"
 #include "test_support.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCryptographicHash>
+#include <QDialog>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QLabel>
@@ -128,6 +133,31 @@ int largestDifference(const QImage &a, const QImage &b)
     return largest;
 }
 
+// True when a pixel within three of point has the colour: the marks are
+// anti-aliased and the fibre is found to about a pixel.
+bool colourNear(const QImage &shot, QPointF point, QColor colour)
+{
+    for (int dy = -3; dy <= 3; ++dy)
+        for (int dx = -3; dx <= 3; ++dx) {
+            const QPoint p = point.toPoint() + QPoint(dx, dy);
+            if (!shot.rect().contains(p))
+                continue;
+            const QColor got(shot.pixel(p));
+            if (std::abs(got.red() - colour.red()) <= 40 && std::abs(got.green() - colour.green()) <= 40 &&
+                std::abs(got.blue() - colour.blue()) <= 40)
+                return true;
+        }
+    return false;
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
 QImage testPicture()
 {
     QImage picture(64, 48, QImage::Format_RGB32);
@@ -167,11 +197,13 @@ private slots:
     void filesAndFoldersOpenOnTheDesktop();
     void cancelledFolderChoiceFallsBackToTheDefault();
     void startLanguageFollowsTheSystemList();
+    void zoneOverlayCirclesTheLiveFibre();
+    void inspectingTheNewestCaptureShowsItAndReportsBesideIt();
 
 private:
     void writeSettings(const QVariantMap &values);
     QSettings settings() const;
-    void startSdkModule(uint32_t fps = 10);
+    void startSdkModule(uint32_t fps = 10, int width = kModuleWidth, int height = kModuleHeight);
     void startSecondModule();
     void buildWindow();
     bool secondModuleLinked() const;
@@ -222,10 +254,10 @@ QSettings MainWindowSessionTest::settings() const
     return QSettings(mScratch->filePath("applicaiton.ini"), QSettings::IniFormat);
 }
 
-void MainWindowSessionTest::startSdkModule(uint32_t fps)
+void MainWindowSessionTest::startSdkModule(uint32_t fps, int width, int height)
 {
     mSdkModule = testing_support::start_sim();
-    mSdkModule.sim->set_video_format(probesim::wire::kFormatMjpeg, kModuleWidth, kModuleHeight, fps);
+    mSdkModule.sim->set_video_format(probesim::wire::kFormatMjpeg, width, height, fps);
     qputenv("KELVO_QRN_ADDRESS", QByteArray::fromStdString(mSdkModule.address));
 }
 
@@ -695,6 +727,135 @@ void MainWindowSessionTest::startLanguageFollowsTheSystemList()
              chinese ? QString::fromUtf8("连  接") : QString("Connect"));
     // Only a choice from the menu is stored.
     QVERIFY(!settings().contains("LANG_STR"));
+}
+
+// The simulated probe films its fibre in the middle of the frame at a known
+// scale: the zone circles must be drawn there, on the picture as shown.
+void MainWindowSessionTest::zoneOverlayCirclesTheLiveFibre()
+{
+    const QSize frame(1280, 960);
+    startSdkModule(5, frame.width(), frame.height());
+    writeSettings({{"KEY_CAMERA_TYPE_STR", 1}});
+    buildWindow();
+    QVERIFY(connectWindow());
+    auto *video = child<VideoWidget>(*mWindow, "mVideoWidget");
+    QTRY_VERIFY_WITH_TIMEOUT(!pictureIsBlack(*mWindow), kWaitMs);
+    QCOMPARE(video->sizeHint(), frame);
+
+    // Where the video widget puts the frame: shrunk to fit, centred.
+    const QSize shown = frame.scaled(video->size(), Qt::KeepAspectRatio);
+    const QPointF origin((video->width() - 1) / 2 - (shown.width() - 1) / 2,
+                         (video->height() - 1) / 2 - (shown.height() - 1) / 2);
+    const qreal scale = qreal(shown.width()) / frame.width();
+    const QPointF centre = origin + QPointF(frame.width() / 2.0, frame.height() / 2.0) * scale;
+    const double umPerPx = probesim::live_um_per_px(frame.width(), frame.height());
+    const double zoneDiametersUm[] = {25, 115, 135, 250};
+    // The points where each zone's circle crosses the axes through the centre.
+    const auto circlePoints = [&](int zone) {
+        const qreal radius = zoneDiametersUm[zone] / 2 / umPerPx * scale;
+        return QList<QPointF>{centre + QPointF(radius, 0), centre - QPointF(radius, 0), centre + QPointF(0, radius),
+                              centre - QPointF(0, radius)};
+    };
+    const auto circlesDrawn = [&](const QImage &shot) {
+        for (int zone = 0; zone < 4; ++zone)
+            for (const QPointF &point : circlePoints(zone))
+                if (!colourNear(shot, point, zoneOverlayColour(zone)))
+                    return false;
+        return true;
+    };
+    QVERIFY(!circlesDrawn(video->grab().toImage()));
+
+    auto *overlayAction = child<QAction>(*mWindow, "action_ZoneOverlay");
+    overlayAction->trigger();
+    QVERIFY(overlayAction->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(circlesDrawn(video->grab().toImage()), kWaitMs);
+    // The fibre was measured, so the corner gives a verdict, not a refusal.
+    const QColor corner(video->grab().toImage().pixel((origin + QPointF(8, 8)).toPoint()));
+    QVERIFY2(corner == overlayVerdictColour(ZoneOverlay::Pass) || corner == overlayVerdictColour(ZoneOverlay::Fail),
+             qPrintable(corner.name()));
+    // The overlay follows the stream: it keeps coming as frames do.
+    QTRY_VERIFY_WITH_TIMEOUT(circlesDrawn(video->grab().toImage()), kWaitMs);
+
+    overlayAction->trigger();
+    QVERIFY(!overlayAction->isChecked());
+    QVERIFY(video->overlay().isNull());
+    QVERIFY(!circlesDrawn(video->grab().toImage()));
+    // A result still on its way is not shown either.
+    QTest::qWait(500);
+    QVERIFY(video->overlay().isNull());
+
+    // On again, then the stream ends: the picture clears with its marks.
+    overlayAction->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!video->overlay().isNull(), kWaitMs);
+    child<QPushButton>(*mWindow, "mDisconnectDeviceButton")->click();
+    QVERIFY(video->overlay().isNull());
+    QVERIFY(pictureIsBlack(*mWindow));
+}
+
+void MainWindowSessionTest::inspectingTheNewestCaptureShowsItAndReportsBesideIt()
+{
+    startSdkModule(5, 1280, 960);
+    writeSettings({{"KEY_CAMERA_TYPE_STR", 1},
+                   {"LANG_STR", 1},
+                   {"KEY_STORAGE_PATH_STR", picturesFolder()},
+                   {"KEY_FILENAME_STR", "face1"},
+                   {"KEY_ID_AUTO_INC_STR", true}});
+    buildWindow();
+    auto *inspect = child<QAction>(*mWindow, "action_InspectCapture");
+    {
+        BoxAnswerer answerer("Ok");
+        inspect->trigger();
+        QCOMPARE(answerer.texts, QStringList({"No capture to inspect, please capture a picture first!"}));
+    }
+
+    QVERIFY(connectWindow());
+    QTRY_VERIFY_WITH_TIMEOUT(!pictureIsBlack(*mWindow), kWaitMs);
+    auto *table = child<QTableWidget>(*mWindow, "tableWidget");
+    for (int capture = 1; capture <= 2; ++capture) {
+        child<QPushButton>(*mWindow, "mCaptureImageButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), capture, kWaitMs);
+    }
+    // The second capture is the newest; the first is left alone.
+    const QString picture = picturesFolder() + "/face2.jpg";
+    const QByteArray before = fileHash(picture);
+    QVERIFY(!before.isEmpty());
+
+    auto *dialog = child<QDialog>(*mWindow, "InspectionDialog");
+    QVERIFY(!dialog->isVisible());
+    inspect->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), kWaitMs);
+    QVERIFY(inspect->isEnabled());
+    const QString verdict = child<QLabel>(*dialog, "mVerdictLabel")->text();
+    QVERIFY2(verdict == "face2.jpg  PASS" || verdict == "face2.jpg  FAIL", qPrintable(verdict));
+    QVERIFY(!child<QLabel>(*dialog, "mImageLabel")->pixmap(Qt::ReturnByValue).isNull());
+    auto *zones = child<QTableWidget>(*dialog, "mZoneTable");
+    QCOMPARE(zones->rowCount(), 4);
+    QCOMPARE(zones->item(1, 0)->text(), QString("B cladding"));
+    QCOMPARE(zones->item(1, 1)->text(), QString("25 - 115"));
+    QCOMPARE(child<QLabel>(*dialog, "mReportLabel")->text(), "Report: " + picturesFolder() + "/face2.inspect.html");
+
+    QCOMPARE(fileHash(picture), before);
+    QCOMPARE(QDir(picturesFolder()).entryList(QDir::Files),
+             QStringList({"face1.jpg", "face2.inspect.html", "face2.inspect.png", "face2.jpg"}));
+    QImage annotated;
+    QVERIFY(annotated.load(picturesFolder() + "/face2.inspect.png", "PNG"));
+    QCOMPARE(annotated.size(), QSize(1280, 960));
+    QFile page(picturesFolder() + "/face2.inspect.html");
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QByteArray html = page.readAll();
+    QVERIFY(html.contains("face2.jpg"));
+    QVERIFY(html.contains(verdict.endsWith("PASS") ? "class=\"verdict pass\"" : "class=\"verdict fail\""));
+    dialog->close();
+
+    // A report that cannot be written is said so; the capture stays as it was.
+    QFile::remove(picturesFolder() + "/face2.inspect.png");
+    QVERIFY(QDir().mkpath(picturesFolder() + "/face2.inspect.png"));
+    inspect->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), kWaitMs);
+    const QString failure = child<QLabel>(*dialog, "mReportLabel")->text();
+    QVERIFY2(failure.startsWith("The report was not written: ") && failure.contains("face2.inspect.png"),
+             qPrintable(failure));
+    QCOMPARE(fileHash(picture), before);
 }
 
 QTEST_MAIN(MainWindowSessionTest)

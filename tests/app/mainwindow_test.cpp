@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -214,6 +215,13 @@ void MainWindowTest::texts_data()
     row("menuSettings", "功能(F)", "Function(F)");
     row("menuLanguage", "选择语言(L)", "Select Language(L)");
     row("menuAbout", "帮助(H)", "Help(H)");
+    row("menuInspect", "检测(I)", "Inspect(I)");
+    row("action_ZoneOverlay", "区域叠加(Z)", "Zone Overlay(Z)");
+    row("action_InspectCapture", "检测最新照片(N)", "Inspect Newest Capture(N)");
+    row("mZoneTable/0", "区域", "Zone");
+    row("mZoneTable/1", "直径(µm)", "Diameter (µm)");
+    row("mZoneTable/4", "结果", "Result");
+    row("mCloseButton", "关  闭", "Close");
     // No English entry: these stay as in Chinese.
     row("window", "Orvella WiFi v1.0.5", "Orvella WiFi v1.0.5");
     row("groupBox", "设置相关", "设置相关");
@@ -264,6 +272,8 @@ void MainWindowTest::slotObjectsExist_data()
     row("pushButton_reboot", "QPushButton", "clicked()");
     row("mFileName", "QLineEdit", "textChanged(QString)");
     row("autoIncrease", "QCheckBox", "clicked(bool)");
+    row("action_ZoneOverlay", "QAction", "toggled(bool)");
+    row("action_InspectCapture", "QAction", "triggered()");
     // Connected explicitly, or used by the window's code.
     row("mConnectTypeComboBox", "QComboBox", "currentIndexChanged(int)");
     row("mVideoWidget", "VideoWidget", "");
@@ -303,7 +313,14 @@ void MainWindowTest::menusHoldActionsInOrder()
         }
         return list;
     };
-    QCOMPARE(names(w.menuBar()), QStringList({"menuSettings", "menuAbout"}));
+    // The inspection menu comes after the two menus of old, which keep their places.
+    QCOMPARE(names(w.menuBar()), QStringList({"menuSettings", "menuAbout", "menuInspect"}));
+    QCOMPARE(names(child<QMenu>(w, "menuInspect")), QStringList({"action_ZoneOverlay", "action_InspectCapture"}));
+    QVERIFY(child<QAction>(w, "action_ZoneOverlay")->isCheckable());
+    QVERIFY(!child<QAction>(w, "action_ZoneOverlay")->isChecked());
+    QVERIFY(!child<QAction>(w, "action_InspectCapture")->isCheckable());
+    QCOMPARE(child<QDialog>(w, "InspectionDialog")->windowTitle(), QString("End-face Inspection"));
+    QCOMPARE(child<QDialog>(window(kChinese), "InspectionDialog")->windowTitle(), QString::fromUtf8("端面检测"));
     QCOMPARE(names(child<QMenu>(w, "menuSettings")),
              QStringList({"action_Save", "action_Reset", "menuLanguage", "-", "action_Exit"}));
     QCOMPARE(names(child<QMenu>(w, "menuLanguage")), QStringList({"action_zh_CN", "action_en_US"}));

@@ -27,7 +27,7 @@ check_manual() {
 }
 
 check_manual User_Manual_EN.pdf "User Manual" "Connect" "USB" "WiFi" "Brightness" "Capture" "Increase" \
-  "17-digit" "already exists" "./applicaiton.ini" "Select Language"
+  "17-digit" "already exists" "./applicaiton.ini" "Select Language" "Zone Overlay(Z)" "IMG.inspect.html"
 check_manual User_Manual_CN.pdf "用户手册" "连接" "亮度" "拍照" "自动增加" "保存路径" "已经存在" \
-  "./applicaiton.ini" "选择语言"
+  "./applicaiton.ini" "选择语言" "区域叠加(Z)" "IMG.inspect.html"
 echo "manuals: all checks passed"

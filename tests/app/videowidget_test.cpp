@@ -34,6 +34,23 @@ QString firstWrongPixel(const QImage &shot, const QRect &frameRect, QRgb inside)
     return QString();
 }
 
+// True when a pixel within two of point has the colour: the marks are
+// anti-aliased, so the exact pixel may be a blend.
+bool colourNear(const QImage &shot, QPointF point, QColor colour)
+{
+    for (int dy = -2; dy <= 2; ++dy)
+        for (int dx = -2; dx <= 2; ++dx) {
+            const QPoint p = point.toPoint() + QPoint(dx, dy);
+            if (!shot.rect().contains(p))
+                continue;
+            const QColor got(shot.pixel(p));
+            if (std::abs(got.red() - colour.red()) <= 40 && std::abs(got.green() - colour.green()) <= 40 &&
+                std::abs(got.blue() - colour.blue()) <= 40)
+                return true;
+        }
+    return false;
+}
+
 // A plain widget that paints a surface's frame on black, to drive the
 // surface through formats the video widget never builds itself.
 class SurfaceHost : public QWidget
@@ -68,6 +85,7 @@ private slots:
     void surfaceStart();
     void presentOfWrongSizeStopsSurface();
     void bottomToTopFrameIsFlipped();
+    void overlayMarksTheShownFrame();
 
 private:
     QImage present(VideoWidget &widget, QSize widgetSize, const QImage &image, int *result);
@@ -284,6 +302,57 @@ void VideoWidgetTest::bottomToTopFrameIsFlipped()
     QCOMPARE(shot.pixel(100, 90) | 0xff000000u, qRgb(255, 0, 0));
     QCOMPARE(shot.pixel(0, 0) | 0xff000000u, qRgb(0, 0, 255));
     QCOMPARE(shot.pixel(199, 99) | 0xff000000u, qRgb(255, 0, 0));
+}
+
+void VideoWidgetTest::overlayMarksTheShownFrame()
+{
+    // A 1280 x 960 frame in a 640 x 600 widget shows at half size from (0, 60).
+    VideoWidget widget;
+    int result = -2;
+    const QColor grey(90, 90, 90);
+    present(widget, {640, 600}, solidImage({1280, 960}, QImage::Format_RGB888, grey), &result);
+    QCOMPARE(result, 0);
+
+    ZoneOverlay overlay;
+    overlay.imageSize = QSize(1280, 960);
+    overlay.centre = QPointF(600, 500);
+    // The outer zone reaches past the frame's top into the black border.
+    overlay.zoneRadii = {40, 160, 200, 640};
+    overlay.defects = {{QPointF(600, 200), 6}};
+    overlay.verdict = ZoneOverlay::Fail;
+    widget.setOverlay(overlay);
+    const QImage shot = widget.grab().toImage();
+
+    const QRect frame(0, 60, 640, 480);
+    const QPointF centre(300, 60 + 250);
+    const QPointF directions[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+    for (int zone = 0; zone < overlay.zoneRadii.size(); ++zone) {
+        int seen = 0;
+        for (const QPointF &direction : directions) {
+            const QPointF point = centre + direction * overlay.zoneRadii[zone] / 2;
+            if (!frame.contains(point.toPoint()))
+                continue;
+            ++seen;
+            QVERIFY2(colourNear(shot, point, zoneOverlayColour(zone)),
+                     qPrintable(QString("zone %1 at (%2, %3)").arg(zone).arg(point.x()).arg(point.y())));
+        }
+        QVERIFY(seen > 0);
+    }
+    // The defect's ring: its radius on screen is 3 + 4, at least 7.
+    QVERIFY(colourNear(shot, QPointF(300 + 7, 60 + 100), kOverlayDefectColour));
+    QVERIFY(colourNear(shot, QPointF(300, 60 + 100 - 7), kOverlayDefectColour));
+    QCOMPARE(QColor(shot.pixel(300, 160)), grey);
+    // The verdict box in the frame's top left corner, the face left alone elsewhere.
+    QCOMPARE(QColor(shot.pixel(frame.left() + 8, frame.top() + 8)), overlayVerdictColour(ZoneOverlay::Fail));
+    QCOMPARE(QColor(shot.pixel(centre.toPoint())), grey);
+    // Marks stay on the frame: the border above it is all black.
+    const QString wrong = firstWrongPixel(shot.copy(0, 0, 640, 60), QRect(), kBlack);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+
+    widget.clearOverlay();
+    const QImage cleared = widget.grab().toImage();
+    const QString left = firstWrongPixel(cleared, frame, grey.rgb());
+    QVERIFY2(left.isEmpty(), qPrintable(left));
 }
 
 QTEST_MAIN(VideoWidgetTest)

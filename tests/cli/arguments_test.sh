@@ -9,7 +9,7 @@ source "$(dirname "$0")/cli_lib.sh"
 run_qrn --help
 expect_status 0 "usage: qrn COMMAND" out "qrn --help"
 cp "$workdir/out" "$workdir/overview"
-for command in scan info snapshot stream smartconfig; do
+for command in scan info snapshot stream smartconfig inspect; do
   grep -qE "^  $command " "$workdir/overview" || fail "qrn --help does not list $command"
   run_qrn "$command" --help
   expect_status 0 "usage: qrn $command" out "qrn $command --help"

@@ -19,7 +19,10 @@ grep -qF "video:      Motion-JPEG 1280x960" "$workdir/out" || fail "format line 
 grep -q 'frames/s  ' "$workdir/out" || fail "no progress line: $(cat "$workdir/out")"
 if grep -q $'\r' "$workdir/out"; then fail "carriage return written to a pipe"; fi
 
-# Ctrl-C ends a long stream early and still reports.
+# Ctrl-C ends a long stream early and still reports. The first run's output
+# goes first: the wait below must not see its progress lines and interrupt
+# a program that has not started yet.
+: >"$workdir/out"
 "$qrn" stream "$address" --seconds 60 >"$workdir/out" 2>"$workdir/err" &
 stream_pid=$!
 started_pids+=("$stream_pid")

@@ -1,8 +1,12 @@
 #include "end_face_picture.h"
 
+#include "end_face_scene.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace probesim {
 
@@ -10,14 +14,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Shares of the cladding radius, which is itself a share of the shorter side.
-constexpr double kCladdingShare = 0.42;
-constexpr double kCoreShare = 0.28;
-constexpr double kEdgeShare = 0.025;
-
-constexpr uint8_t kBackgroundLevel = 18;
-constexpr uint8_t kCladdingLevel = 118;
-constexpr uint8_t kCoreLevel = 232;
 constexpr uint8_t kParticleLevel = 34;
 constexpr uint8_t kCounterInk = 235;
 constexpr uint8_t kCounterPaper = 0;
@@ -58,19 +54,9 @@ double smoothstep(double edge0, double edge1, double x)
     return t * t * (3.0 - 2.0 * t);
 }
 
-// A fixed grain so the surface looks like glass rather than a flat fill.
-int grain(int x, int y)
-{
-    uint32_t h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u;
-    h ^= h >> 13;
-    h *= 0x5bd1e995u;
-    h ^= h >> 15;
-    return static_cast<int>(h % 7) - 3;
-}
-
 double cladding_radius(uint16_t width, uint16_t height)
 {
-    return kCladdingShare * std::min(width, height);
+    return kCladdingDiameterUm / 2.0 / live_um_per_px(width, height);
 }
 
 }  // namespace
@@ -80,7 +66,7 @@ const YuvImage &EndFacePicture::render(uint16_t width, uint16_t height, uint32_t
     if (width != image_.width || height != image_.height)
         build_background(width, height);
     build_tone_curve(look);
-    std::memcpy(image_.y.data(), background_.data(), background_.size());
+    std::memcpy(image_.y.data(), background_->data(), background_->size());
     const double turn = look.rotation * kPi / 180.0;
     draw_particles(frame_number, turn);
     draw_scratch(frame_number, turn);
@@ -97,25 +83,35 @@ void EndFacePicture::build_background(uint16_t width, uint16_t height)
     image_.y.assign(static_cast<size_t>(width) * height, 0);
     image_.u.assign(static_cast<size_t>(width / 2) * (height / 2), kNeutralChroma);
     image_.v.assign(image_.u.size(), kNeutralChroma);
-    background_.resize(image_.y.size());
+    background_ = shared_face(width, height);
+}
 
-    const double cx = width / 2.0;
-    const double cy = height / 2.0;
-    const double clad = cladding_radius(width, height);
-    const double core = kCoreShare * clad;
-    const double edge = kEdgeShare * clad;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const double r = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
-            // The cladding darkens a little towards its rim, as a polished face does.
-            const double cladding = kCladdingLevel * (1.0 - 0.25 * (r / clad) * (r / clad));
-            double level =
-                kBackgroundLevel + (cladding - kBackgroundLevel) * (1.0 - smoothstep(clad - edge, clad + edge, r));
-            level += (kCoreLevel - level) * (1.0 - smoothstep(core - edge, core + edge, r));
-            const int value = static_cast<int>(level + 0.5) + grain(x, y);
-            background_[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(std::clamp(value, 0, 255));
-        }
-    }
+// Rendering the still face costs far more than drawing a frame on it, and
+// senders make a picture per connection or per snapshot: every picture of a
+// size shares one rendering, kept for the few sizes in use.
+std::shared_ptr<const std::vector<uint8_t>> EndFacePicture::shared_face(uint16_t width, uint16_t height)
+{
+    constexpr size_t kSizesKept = 4;
+    static std::mutex lock;
+    static std::map<std::pair<uint16_t, uint16_t>, std::shared_ptr<const std::vector<uint8_t>>> faces;
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = faces.find({width, height});
+    if (found != faces.end())
+        return found->second;
+    EndFaceScene scene;
+    scene.width = width;
+    scene.height = height;
+    scene.centre_x = width / 2.0;
+    scene.centre_y = height / 2.0;
+    scene.um_per_px = live_um_per_px(width, height);
+    const std::vector<float> levels = render_scene(scene);
+    auto pixels = std::make_shared<std::vector<uint8_t>>(levels.size());
+    for (size_t i = 0; i < levels.size(); ++i)
+        (*pixels)[i] = static_cast<uint8_t>(std::clamp(static_cast<int>(std::lround(levels[i])), 0, 255));
+    if (faces.size() >= kSizesKept)
+        faces.clear();
+    faces[{width, height}] = pixels;
+    return pixels;
 }
 
 void EndFacePicture::build_tone_curve(const PictureLook &look)

@@ -1,10 +1,11 @@
-// The synthetic picture the simulated probe films: a fibre end face with a
-// bright core in a grey cladding ring, a few drifting particles, a slowly
+// The synthetic picture the simulated probe films: a single-mode end face
+// (end_face_scene.h) at about 0.4 um per pixel, a few drifting particles, a slowly
 // turning scratch, and the frame number in digits so that every frame is
 // told apart at a glance.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace probesim {
@@ -38,7 +39,9 @@ private:
     void fill_luma_row(int x, int y, int length, uint8_t value);
 
     YuvImage image_;
-    std::vector<uint8_t> background_;  // luminance of the still end face, rebuilt on a size change
+    static std::shared_ptr<const std::vector<uint8_t>> shared_face(uint16_t width, uint16_t height);
+
+    std::shared_ptr<const std::vector<uint8_t>> background_;  // luminance of the still end face at this size
     uint8_t tone_[256] = {};
     int32_t tone_brightness_ = -1;
     int32_t tone_contrast_ = -1;

@@ -4,6 +4,7 @@
 #include "fault.h"
 #include "ml_module_main.h"
 #include "p2p_init_strings.h"
+#include "end_face_command.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -76,7 +77,7 @@ std::string usage()
         }
         line += (line.size() > kIndent ? " " : "") + word;
     }
-    return text + line + "\n" + kUsageTail;
+    return text + line + "\n" + kUsageTail + probesim::kEndFaceUsage;
 }
 
 // A stream fault hits one frame and clears itself; the program sets it
@@ -338,6 +339,8 @@ void print_smartconfig_texts(const probesim::SmartConfigListener &listener, cons
 
 int main(int argc, char **argv)
 {
+    if (probesim::is_end_face_command(argc, argv))
+        return probesim::run_end_face_command(argc, argv);
     std::string error;
     const std::optional<Options> options = parse(argc, argv, error);
     if (!options) {

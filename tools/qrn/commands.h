@@ -24,5 +24,6 @@ const Command &info_command();
 const Command &snapshot_command();
 const Command &stream_command();
 const Command &smartconfig_command();
+const Command &inspect_command();
 
 }  // namespace qrn

@@ -14,9 +14,9 @@ namespace {
 
 const std::vector<const qrn::Command *> &all_commands()
 {
-    static const std::vector<const qrn::Command *> commands = {&qrn::scan_command(), &qrn::info_command(),
-                                                               &qrn::snapshot_command(), &qrn::stream_command(),
-                                                               &qrn::smartconfig_command()};
+    static const std::vector<const qrn::Command *> commands = {&qrn::scan_command(),        &qrn::info_command(),
+                                                               &qrn::snapshot_command(),    &qrn::stream_command(),
+                                                               &qrn::smartconfig_command(), &qrn::inspect_command()};
     return commands;
 }
 
