@@ -8,7 +8,9 @@ packages=(cmake make g++ pkg-config libgtest-dev libjpeg-dev libavcodec-dev liba
   # looking at the viewer, pressing its buttons, checking it against independent tools
   xvfb xauth imagemagick xdotool ffmpeg libjpeg-turbo-progs
   # reading the rendered user manuals, checking the desktop entry and its icon
-  poppler-utils desktop-file-utils librsvg2-bin)
+  poppler-utils desktop-file-utils librsvg2-bin
+  # the fuzz targets (libFuzzer in clang's run-time) and readable sanitizer reports
+  clang libclang-rt-14-dev llvm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
