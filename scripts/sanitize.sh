@@ -29,7 +29,7 @@ run() {
   case "$kind" in
     asan)
       # Also for the build: it runs the manual renderer, a Qt program.
-      export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1
+      export ASAN_OPTIONS=detect_leaks=1
       export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
       export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
       configure build-asan address
