@@ -5,8 +5,8 @@
 #         (build-asan).
 #   tsan  ThreadSanitizer over the SDK's tests (label sdk) and the camera
 #         sources' tests (label camera) (build-tsan).
-# Any report fails the run. Suppressions (scripts/sanitizers/) cover only
-# outside libraries' own reports.
+# Any report fails the run. scripts/sanitizers/lsan.supp leaves out only
+# outside libraries' own leaks.
 # Usage: scripts/sanitize.sh [asan|tsan]...   (both when none is given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,7 +38,11 @@ run() {
       QRN_TEST_TIME_SCALE=3 ctest --test-dir build-asan --output-on-failure -j2
       ;;
     tsan)
-      export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp"
+      # Qt is not instrumented: its futex-based QMutex hands objects between
+      # threads (queued signals, a finished QThread) in ways TSan cannot see.
+      # Accesses that Qt's own code makes through TSan's interceptors are
+      # therefore left out; every access in our code is still checked.
+      export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1"
       configure build-tsan thread
       cmake --build build-tsan -j"$(nproc)" --target qrn_tests ml_camera_test mlnetcamera_test netcamera_test usbcamera_test
       QRN_TEST_TIME_SCALE=6 ctest --test-dir build-tsan --output-on-failure -j2 -L 'sdk|camera'
