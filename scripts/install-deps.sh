@@ -13,7 +13,9 @@ packages=(cmake make g++ pkg-config libgtest-dev libjpeg-dev libavcodec-dev liba
   poppler-utils desktop-file-utils librsvg2-bin
   # the peer-to-peer layer: ICE, MQTT and JSON libraries; its relay and broker
   # for the tests; NAT in the test network
-  libnice-dev libmosquitto-dev libjson-glib-dev coturn mosquitto nftables)
+  libnice-dev libmosquitto-dev libjson-glib-dev coturn mosquitto nftables
+  # the fuzz targets (libFuzzer in clang's run-time) and readable sanitizer reports
+  clang libclang-rt-14-dev llvm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,7 +1,6 @@
 #include "netcamera.h"
 
 #include <QByteArray>
-#include <QMutexLocker>
 
 #include <cmath>
 
@@ -210,7 +209,7 @@ int NetCamera::capture()
     int id = 0;
     QImage frame;
     {
-        QMutexLocker lock(&mFrameMutex);
+        std::lock_guard<std::mutex> lock(mFrameMutex);
         id = mCaptureId;
         frame = mLastFrame;
     }
@@ -281,7 +280,7 @@ void NetCamera::takeVideo(int handle, FrameDecoder &decoder)
         return;
     int id = 0;
     {
-        QMutexLocker lock(&mFrameMutex);
+        std::lock_guard<std::mutex> lock(mFrameMutex);
         mLastFrame = frame;
         id = ++mCaptureId;
     }
@@ -300,7 +299,7 @@ void NetCamera::takePicture(int handle, FrameDecoder &decoder)
     int id = 0;
     {
         // capture() keeps answering with the last video frame.
-        QMutexLocker lock(&mFrameMutex);
+        std::lock_guard<std::mutex> lock(mFrameMutex);
         id = ++mCaptureId;
     }
     emit imageCaptured(id, picture);
@@ -332,7 +331,7 @@ void NetCamera::drainParamChange(int handle)
 void NetCamera::endStream()
 {
     {
-        QMutexLocker lock(&mFrameMutex);
+        std::lock_guard<std::mutex> lock(mFrameMutex);
         mLastFrame = QImage();
         mCaptureId = -1;
     }

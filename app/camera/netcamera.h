@@ -3,12 +3,12 @@
 #pragma once
 
 #include <QImage>
-#include <QMutex>
 #include <QThread>
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "abstractcamera.h"
 #include "qrn_net.h"
@@ -83,7 +83,7 @@ private:
     // The frame thread writes the id and the last frame, capture() reads
     // them: both only under mFrameMutex, which is never held while a signal
     // is emitted or a frame decoded.
-    QMutex mFrameMutex;
+    std::mutex mFrameMutex;
     int mCaptureId = 0;
     QImage mLastFrame;
     std::atomic<int> mLastError{0};

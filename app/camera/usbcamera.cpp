@@ -1,7 +1,6 @@
 #include "usbcamera.h"
 
 #include <QCameraInfo>
-#include <QMutexLocker>
 #include <QtDebug>
 
 #include <opencv2/imgproc.hpp>
@@ -62,7 +61,7 @@ int USBCamera::opened(bool ok)
 
 int USBCamera::connect(int index)
 {
-    std::lock_guard<std::timed_mutex> lock(mCaptureMutex);
+    std::lock_guard<SteadyTimedMutex> lock(mCaptureMutex);
     if (!mCapture->open(index, kDeviceApi))
         return opened(false);
     mCapture->set(cv::CAP_PROP_FOURCC, kMjpgFourcc);
@@ -73,7 +72,7 @@ int USBCamera::connect(int index)
 
 int USBCamera::connectRecording(const QString &fileName)
 {
-    std::lock_guard<std::timed_mutex> lock(mCaptureMutex);
+    std::lock_guard<SteadyTimedMutex> lock(mCaptureMutex);
     return opened(mCapture->open(fileName.toStdString(), cv::CAP_FFMPEG));
 }
 
@@ -87,7 +86,7 @@ int USBCamera::disconnect()
     if (!mOpen)
         return CameraNoDevice;
     setStreaming(false);
-    std::lock_guard<std::timed_mutex> lock(mCaptureMutex);
+    std::lock_guard<SteadyTimedMutex> lock(mCaptureMutex);
     mCapture->release();
     mOpen = false;
     return CameraOk;
@@ -112,7 +111,7 @@ int USBCamera::setStreaming(bool on)
 
 int USBCamera::setProperty(int property, double value)
 {
-    std::unique_lock<std::timed_mutex> lock(mCaptureMutex, kDeviceWait);
+    std::unique_lock<SteadyTimedMutex> lock(mCaptureMutex, kDeviceWait);
     if (!lock.owns_lock())
         return CameraSetFailed;
     return mCapture->set(property, value) ? CameraOk : CameraSetFailed;
@@ -120,7 +119,7 @@ int USBCamera::setProperty(int property, double value)
 
 int USBCamera::getProperty(int property, double *value)
 {
-    std::unique_lock<std::timed_mutex> lock(mCaptureMutex, kDeviceWait);
+    std::unique_lock<SteadyTimedMutex> lock(mCaptureMutex, kDeviceWait);
     if (!lock.owns_lock())
         return CameraGetFailed;
     *value = mCapture->get(property);
@@ -197,7 +196,7 @@ int USBCamera::capture()
     int id = 0;
     QImage frame;
     {
-        QMutexLocker lock(&mFrameMutex);
+        std::lock_guard<std::mutex> lock(mFrameMutex);
         id = mCaptureId;
         frame = mLastFrame;
     }
@@ -208,7 +207,7 @@ int USBCamera::capture()
 void USBCamera::run()
 {
     {
-        QMutexLocker lock(&mFrameMutex);
+        std::lock_guard<std::mutex> lock(mFrameMutex);
         mCaptureId = 0;
     }
     cv::Mat frame;
@@ -216,7 +215,7 @@ void USBCamera::run()
     while (mRunning) {
         bool read = false;
         {
-            std::lock_guard<std::timed_mutex> lock(mCaptureMutex);
+            std::lock_guard<SteadyTimedMutex> lock(mCaptureMutex);
             read = mCapture->read(frame);
         }
         if (!read)
@@ -234,7 +233,7 @@ void USBCamera::run()
             QImage(rgb.data, rgb.cols, rgb.rows, static_cast<int>(rgb.step), QImage::Format_RGB888).copy();
         int id = 0;
         {
-            QMutexLocker lock(&mFrameMutex);
+            std::lock_guard<std::mutex> lock(mFrameMutex);
             mLastFrame = image;
             id = ++mCaptureId;
         }
@@ -242,7 +241,7 @@ void USBCamera::run()
         msleep(kPauseAfterFrameMs);
     }
     {
-        QMutexLocker lock(&mFrameMutex);
+        std::lock_guard<std::mutex> lock(mFrameMutex);
         mLastFrame = QImage();
         mCaptureId = -1;
     }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QImage>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 
@@ -11,6 +10,7 @@
 #include <mutex>
 
 #include "abstractcamera.h"
+#include "steadytimedmutex.h"
 
 namespace cv {
 class VideoCapture;
@@ -74,11 +74,11 @@ private:
     // at once. The GUI thread waits for it only a bounded time, so a device
     // that stops answering cannot freeze the window.
     std::unique_ptr<cv::VideoCapture> mCapture;
-    std::timed_mutex mCaptureMutex;
+    SteadyTimedMutex mCaptureMutex;
     std::atomic<bool> mOpen{false};
     // The frame thread writes the id and the last frame, capture() reads
     // them: both only under mFrameMutex.
-    QMutex mFrameMutex;
+    std::mutex mFrameMutex;
     QImage mLastFrame;
     std::atomic<bool> mRunning{false};
     int mCaptureId = 0;

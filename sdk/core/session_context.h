@@ -103,9 +103,10 @@ struct P2pResponseReader {
 
 // The video stream's running state and its rate figures. Only the receive
 // thread writes the figures; a new start asks it to reset them through
-// reset_requested, so no two threads write them at once.
+// reset_requested, so no two threads write them at once. running and
+// local_max_frame belong to the callers, who may call from any thread.
 struct VideoStreamState {
-    int running = 0;
+    std::atomic<int> running{0};
     std::atomic<int> reset_requested{0};
     int64_t window_start_ms = 0;
     uint32_t window_frames = 0;
@@ -115,7 +116,7 @@ struct VideoStreamState {
     uint8_t key_frame_wait = 0;
     uint8_t key_frame_requested = 0;
     uint32_t last_sequence = 0;
-    int local_max_frame = 100;
+    std::atomic<int> local_max_frame{100};
 
     void reset_figures()
     {

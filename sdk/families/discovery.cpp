@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "byte_order.h"
+#include "discovery_reply.h"
 #include "qrn_base.h"
 #include "qrn_net.h"
 
@@ -18,8 +19,6 @@ constexpr int kRequestSize = 32;
 constexpr int kRequestModeOffset = 4;
 constexpr uint16_t kRequestModeAll = 0xFFFF;
 constexpr int kReplyBufferSize = 1024;
-constexpr int kReplyIdOffset = 8;
-constexpr int kReplyAliasOffset = 12;
 constexpr uint8_t kTimeToLive = 5;
 constexpr int kShortestIntervalMs = 250;
 constexpr int kMaxBroadcastAddresses = 64;
@@ -72,24 +71,6 @@ void send_request(int socket, const char *address)
     uint8_t request[kRequestSize] = {'Q', 'R', 'N'};
     put_u16le(request + kRequestModeOffset, kRequestModeAll);
     quarn_udp_send_byips(socket, request, kRequestSize, address, kDiscoveryPort);
-}
-
-// Only bytes the datagram holds are read: a reply too short for its ID is
-// listed with ID 0, and an alias without a terminator ends with the
-// datagram or its field, whichever comes first.
-ScanDeviceInformation device_from_reply(const uint8_t *reply, int length, const char *sender)
-{
-    ScanDeviceInformation device{};
-    if (length >= kReplyAliasOffset)
-        device.info.id = get_u32le(reply + kReplyIdOffset);
-    if (length > kReplyAliasOffset) {
-        const size_t room = std::min<size_t>(length - kReplyAliasOffset, sizeof device.info.alias - 1);
-        const uint8_t *alias = reply + kReplyAliasOffset;
-        const auto *end = static_cast<const uint8_t *>(std::memchr(alias, 0, room));
-        std::memcpy(device.info.alias, alias, end ? static_cast<size_t>(end - alias) : room);
-    }
-    std::memcpy(device.info.address, sender, strnlen(sender, sizeof device.info.address - 1));
-    return device;
 }
 
 // The first reply from an address is kept as it came; later ones only
