@@ -50,10 +50,13 @@ void CommandServer::accept_loop()
         if (!net::wait_readable(listener_.fd(), net::kPollSliceMs))
             continue;
         net::Socket sock(::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (!sock.valid())
+        // A module that vanished under chaos drops whoever knocks.
+        if (!sock.valid() || (state_.chaos && state_.chaos->vanished()))
             continue;
         auto conn = std::make_unique<Connection>();
         conn->sock = std::move(sock);
+        if (state_.chaos)
+            conn->chaos = state_.chaos->open_channel();
         Connection &ref = *conn;
         std::lock_guard<std::mutex> lock(state_.mu);
         if (state_.stopping)
@@ -135,7 +138,7 @@ bool CommandServer::serve_one(Connection &c)
     StreamConnection *stream =
         logged_in && active != Fault::NoConnectBack ? streams_.connect_back(c.sock, session_token, c.order) : nullptr;
     const std::vector<uint8_t> bytes = answer_bytes(answer, active);
-    if (net::send_all(c.sock.fd(), bytes.data(), bytes.size()) && !closes_after_answer(active))
+    if (send_answer(c, bytes) && !closes_after_answer(active))
         return true;
     if (stream) {
         std::lock_guard<std::mutex> lock(state_.mu);
@@ -143,6 +146,15 @@ bool CommandServer::serve_one(Connection &c)
     }
     state_.cv.notify_all();
     return false;
+}
+
+bool CommandServer::send_answer(Connection &c, const std::vector<uint8_t> &bytes)
+{
+    const int fd = c.sock.fd();
+    const auto send = [fd](const uint8_t *data, size_t length) { return net::send_all(fd, data, length); };
+    if (!c.chaos)
+        return send(bytes.data(), bytes.size());
+    return chaos_send(*state_.chaos, *c.chaos, bytes.data(), bytes.size(), send, state_.stopping);
 }
 
 void CommandServer::log(ReceivedPacket packet)

@@ -31,6 +31,7 @@ SimulatorState DeviceState::snapshot() const
     s.control_texts = control_texts;
     s.reboots = reboots;
     s.resets = resets;
+    s.chaos_faults = chaos ? chaos->injected() : 0;
     return s;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "chaos.h"
 #include "discovery_responder.h"
 #include "fault.h"
 
@@ -114,6 +115,7 @@ struct SimulatorState {
     // Reboots and factory resets; each drops every stream connection.
     size_t reboots = 0;
     size_t resets = 0;
+    uint64_t chaos_faults = 0;  // injected since start, all kinds
 };
 
 class ProbeSimulator {
@@ -131,6 +133,10 @@ public:
     bool start_discovery(const DiscoveryModel &model = DiscoveryModel());
 
     void set_fault(Fault fault);
+    // Seeded random faults on every command and stream connection. Before start().
+    void set_chaos(const ChaosSettings &settings);
+    // "N faults injected (...)"; empty without chaos.
+    std::string chaos_summary() const;
 
     SimulatorState state() const;
     // Waits until the condition holds for the state, re-checked whenever the
