@@ -1,6 +1,7 @@
 // The simulators' chaos mode: a seed replays the same faults, and each
 // fault does to a write what the fault table says.
 #include "chaos.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -178,6 +179,29 @@ TEST(Chaos, SilencesEndWhenTheModuleStops)
         EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1));
         EXPECT_EQ(sent, fault == Fault::ChaosStopReading ? 1u : 0u);
     }
+}
+
+// A login whose answer is cut after the device began to connect back: the
+// stream it opened for that login is ended, also when it already finished
+// on its own, and the host gets a connect failure each time.
+TEST(ChaosModule, CutLoginAnswersLeaveNoStreamBehind)
+{
+    ChaosSettings settings;
+    settings.rate = 1;
+    settings.faults = {Fault::ChaosCut};
+    probesim::ProbeSimulator sim;
+    sim.set_chaos(settings);
+    const std::string address = testing_support::next_loopback_address();
+    ASSERT_TRUE(sim.start(address));
+    constexpr int kAttempts = 20;
+    for (int i = 0; i < kAttempts; ++i) {
+        int handle = -1;
+        const int result = QRN_NET_ConnectDevice(&handle, address.c_str(), nullptr);
+        EXPECT_TRUE(result == QRN_ERR_IO || result == QRN_ERR_CLOSED || result == QRN_ERR_TIMEOUT) << result;
+    }
+    EXPECT_EQ(sim.state().chaos_faults, static_cast<uint64_t>(kAttempts));
+    EXPECT_TRUE(sim.wait_until([](const probesim::SimulatorState &s) { return s.stream_connections_open == 0; },
+                               testing_support::test_wait(std::chrono::seconds(5))));
 }
 
 }  // namespace

@@ -185,8 +185,20 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$stored" ] || fail "no capture stored once the chaos ended"
-kill -0 "$viewer_pid" 2>/dev/null || fail "the viewer ended"
 stop_module $seed
+
+# Function > Exit ends it cleanly after all that.
+answer_boxes
+close_viewer "$viewer_pid" "$window"
+for _ in $(seq 100); do
+  kill -0 "$viewer_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$viewer_pid" 2>/dev/null && fail "the viewer did not end after Function > Exit"
+status=0
+wait "$viewer_pid" || status=$?
+viewer_pid=""
+[ "$status" -eq 0 ] || fail "the viewer ended with status $status: $(cat "$logs/viewer")"
 
 # Every file in the folder is a whole picture: no half-written file, no
 # temporary left behind.
@@ -208,6 +220,7 @@ echo "viewer_soak: $seconds s, $losses module losses, $reconnects presses of Con
 echo "viewer_soak: peak descriptors $peak_fds, threads $peak_threads, resident $peak_rss KiB" \
   "(first half $first_fds/$first_threads/$first_rss, second half $last_fds/$last_threads/$last_rss)"
 [ "$losses" -ge 1 ] || fail "the module was never lost: the run is too short"
+[ "$faults" -ge 1 ] || fail "no fault was injected"
 [ "$captures" -ge $((seconds / 10)) ] || fail "only $captures pictures stored in $seconds s"
 # Bounded: the second half of the run needs no more than the first, give or
 # take the connections in flight and the allocator's slack.

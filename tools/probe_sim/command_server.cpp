@@ -135,14 +135,15 @@ bool CommandServer::serve_one(Connection &c)
     // The stream exists before the host can send its first command, so a
     // video begin right after the login always finds it.
     const bool logged_in = request.code == wire::kLogin && answer.status == wire::kStatusOk;
-    StreamConnection *stream =
-        logged_in && active != Fault::NoConnectBack ? streams_.connect_back(c.sock, session_token, c.order) : nullptr;
+    const bool streaming = logged_in && active != Fault::NoConnectBack &&
+                           streams_.connect_back(c.sock, session_token, c.order) != nullptr;
     const std::vector<uint8_t> bytes = answer_bytes(answer, active);
     if (send_answer(c, bytes) && !closes_after_answer(active))
         return true;
-    if (stream) {
+    if (streaming) {
+        // By its order: the stream may have ended and been reaped meanwhile.
         std::lock_guard<std::mutex> lock(state_.mu);
-        stream->close_requested = true;
+        streams_.close_login(c.order);
     }
     state_.cv.notify_all();
     return false;

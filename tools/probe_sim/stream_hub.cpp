@@ -73,6 +73,13 @@ void StreamHub::close_session(uint32_t token, uint64_t logout_order)
             s->close();
 }
 
+void StreamHub::close_login(uint64_t login_order)
+{
+    for (auto &s : streams_)
+        if (s->login_order == login_order)
+            s->close();
+}
+
 void StreamHub::close_all()
 {
     for (auto &s : streams_)

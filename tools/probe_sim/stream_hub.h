@@ -29,6 +29,8 @@ public:
     void want_key_frames();
     // A logout ends the session's connections opened by logins before it.
     void close_session(uint32_t token, uint64_t logout_order);
+    // Ends the stream opened for that login, if it is still there. With state.mu held.
+    void close_login(uint64_t login_order);
     void close_all();
 
     // Without state.mu. Writes wait for the frame another thread is writing.
