@@ -167,7 +167,7 @@ sampler_stop
 seed=$((seed + 1))
 start_module $seed 0
 recovered=""
-for _ in $(seq 30); do
+for _ in $(seq 60); do
   answer_boxes
   try_connect || true
   if connected && wait_for_video 3 "$logs/recovered.png"; then
@@ -176,7 +176,12 @@ for _ in $(seq 30); do
   fi
   sleep 1
 done
-[ -n "$recovered" ] || fail "no picture once the chaos ended"
+if [ -z "$recovered" ]; then
+  import -window root "$logs/stuck.png"
+  state=$(connected && echo "Disconnect shows" || echo "Connect shows")
+  fail "no picture within 60 s once the chaos ended ($state, video area mean" \
+    "$(area_mean "$logs/stuck.png" "$viewer_video_area"), $(viewer_windows "$viewer_pid") windows): $(tail -n 20 "$logs/viewer")"
+fi
 before=$(find "$pictures" -name '*.jpg' | wc -l)
 curl -s -o /dev/null --max-time 2 -X POST "http://$address:$port/key" || fail "the module did not take the key press"
 stored=""
