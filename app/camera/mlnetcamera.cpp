@@ -127,7 +127,8 @@ void MlNetCamera::run()
             // A frame that does not decode gives a null image, sent like any other.
             mLastFrame = QImage::fromData(reinterpret_cast<const uchar *>(mFrameBuffer), length, "jpg");
             emit videoCaptured(mCaptureId, mLastFrame.copy());
-            if (mCaptureRequested.exchange(false))
+            // A still is a picture: a request waits for the next frame that decodes.
+            if (!mLastFrame.isNull() && mCaptureRequested.exchange(false))
                 emit imageCaptured(mCaptureId, mLastFrame);
         }
         const int turn = mCaptureId++;

@@ -5,6 +5,7 @@
 #include "capturefiles.h"
 #include "inspectiondialog.h"
 #include "liveinspector.h"
+#include "settingsfile.h"
 #include "mlnetcamera.h"
 #include "netcamera.h"
 #include "ui_mainwindow.h"
@@ -49,6 +50,7 @@ const char *const kAutoIncreaseKey = "KEY_ID_AUTO_INC_STR";
 
 const int kDefaultBrightness = 170;
 const int kUsb = 0;
+const int kWifi = 1;
 const int kEnglish = 1;
 const int kRequestedWidth = 960;
 // Used when a source cannot tell its own height: 4:3 with the width.
@@ -107,6 +109,7 @@ MainWindow::MainWindow()
     , mFpsTimer(this)
     , mLanguage(0)
     , mInitialized(false)
+    , mSettingsProblemTold(false)
     , mLanguageGroup(nullptr)
     , mChart(nullptr)
     , mChartView(nullptr)
@@ -136,6 +139,7 @@ MainWindow::MainWindow()
 
     // Relative: each working directory has its own settings.
     mSettings = new QSettings(QStringLiteral("./applicaiton.ini"), QSettings::IniFormat);
+    const bool unreadableSettings = keepUnreadableSettings(*mSettings);
 
     QPalette palette;
     palette.setBrush(QPalette::All, QPalette::Window, QBrush(QColor(43, 60, 145, 255)));
@@ -165,10 +169,10 @@ MainWindow::MainWindow()
 
     // Exactly "zh-CN": other spellings of Chinese start in English.
     const int defaultLanguage = QLocale::system().uiLanguages().contains(QStringLiteral("zh-CN")) ? 0 : kEnglish;
-    mLanguage = mSettings->value(kLanguageKey, defaultLanguage).toInt();
+    mLanguage = boundedSetting(*mSettings, kLanguageKey, defaultLanguage, 0, kEnglish);
     applyLanguage(mLanguage);
 
-    mCameraType = mSettings->value(kCameraTypeKey, 0).toInt();
+    mCameraType = boundedSetting(*mSettings, kCameraTypeKey, kUsb, kUsb, kWifi);
     ui->mConnectTypeComboBox->setCurrentIndex(mCameraType);
     onConnectTypeComboBox_currentIndexChanged(mCameraType);
     connect(ui->mConnectTypeComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -189,6 +193,12 @@ MainWindow::MainWindow()
         mSettings->value(kFileNameKey, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz")))
             .toString());
     ui->autoIncrease->setChecked(mSettings->value(kAutoIncreaseKey, true).toBool());
+
+    if (unreadableSettings)
+        tellSettingsProblem(QStringLiteral("The settings file ./applicaiton.ini could not be read; it is kept as "
+                                           "./applicaiton.ini.bad and the default settings are used."),
+                            QStringLiteral("无法读取设置文件 ./applicaiton.ini，已保留为 ./applicaiton.ini.bad，"
+                                           "现使用默认设置。"));
 
     createFpsChart();
 }
@@ -232,7 +242,7 @@ void MainWindow::on_mDisconnectDeviceButton_clicked()
 
 int MainWindow::storedBrightness() const
 {
-    return mSettings->value(kBrightnessKey, kDefaultBrightness).toInt();
+    return boundedSetting(*mSettings, kBrightnessKey, kDefaultBrightness, 0, 255);
 }
 
 int MainWindow::connectDevice(int deviceType)
@@ -349,7 +359,7 @@ int MainWindow::displayImage(QImage image)
 void MainWindow::onConnectTypeComboBox_currentIndexChanged(int index)
 {
     mCameraType = index;
-    mSettings->setValue(kCameraTypeKey, index);
+    storeSetting(kCameraTypeKey, index);
     ui->mConnectTypeComboBox->setCurrentIndex(index);
 }
 
@@ -451,7 +461,7 @@ void MainWindow::addCaptureRow(const QString &path)
 void MainWindow::setStoragePath(const QString &path)
 {
     mStoragePath = path.isEmpty() ? defaultStoragePath() : path;
-    mSettings->setValue(kStoragePathKey, mStoragePath);
+    storeSetting(kStoragePathKey, mStoragePath);
 }
 
 void MainWindow::on_mPathChoseButton_clicked()
@@ -510,7 +520,7 @@ void MainWindow::changeLanguage(int language)
     showInfoBox(mLanguage == kEnglish
                     ? QStringLiteral("The language setting has been changed and the software is turned on again")
                     : QStringLiteral("已经更改语言设置，重新打开软件后生效"));
-    mSettings->setValue(kLanguageKey, language);
+    storeSetting(kLanguageKey, language);
 }
 
 void MainWindow::on_action_zh_CN_triggered()
@@ -538,24 +548,43 @@ void MainWindow::on_brightnessSlider_valueChanged(int value)
     } else {
         mUsbCamera->setBrightness(static_cast<float>(value));
     }
-    mSettings->setValue(kBrightnessKey, value);
+    storeSetting(kBrightnessKey, value);
     ui->currentBrightnessLabel->setText(QString::number(value));
 }
 
 void MainWindow::on_action_Reset_triggered()
 {
-    mSettings->setValue(kBrightnessKey, kDefaultBrightness);
+    storeSetting(kBrightnessKey, kDefaultBrightness);
     loadBrightness();
 }
 
 void MainWindow::on_mFileName_textChanged(const QString &arg1)
 {
-    mSettings->setValue(kFileNameKey, arg1);
+    storeSetting(kFileNameKey, arg1);
 }
 
 void MainWindow::on_autoIncrease_clicked(bool checked)
 {
-    mSettings->setValue(kAutoIncreaseKey, checked);
+    storeSetting(kAutoIncreaseKey, checked);
+}
+
+void MainWindow::storeSetting(const char *key, const QVariant &value)
+{
+    mSettings->setValue(key, value);
+    mSettings->sync();
+    if (mSettings->status() == QSettings::AccessError)
+        tellSettingsProblem(QStringLiteral("The settings file ./applicaiton.ini cannot be written: changes are kept "
+                                           "only until the program ends."),
+                            QStringLiteral("无法写入设置文件 ./applicaiton.ini：更改只保留到程序关闭。"));
+}
+
+void MainWindow::tellSettingsProblem(const QString &english, const QString &chinese)
+{
+    if (mSettingsProblemTold)
+        return;
+    mSettingsProblemTold = true;
+    // Once the window is up: the first write may come from the constructor.
+    QTimer::singleShot(0, this, [this, english, chinese] { showInfoBox(mLanguage == kEnglish ? english : chinese); });
 }
 
 void MainWindow::on_action_Manual_triggered()

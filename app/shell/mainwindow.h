@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointF>
 #include <QTimer>
+#include <QVariant>
 
 class About;
 class InspectionDialog;
@@ -93,6 +94,9 @@ private:
     void changeLanguage(int language);
     void loadBrightness();
     int storedBrightness() const;
+    // Writes one setting at once; the first write in a run that fails says so.
+    void storeSetting(const char *key, const QVariant &value);
+    void tellSettingsProblem(const QString &english, const QString &chinese);
     void setStoragePath(const QString &path);
     void addCaptureRow(const QString &path);
     void createFpsChart();
@@ -113,6 +117,7 @@ private:
     QTimer mFpsTimer;
     int mLanguage;
     bool mInitialized;
+    bool mSettingsProblemTold;
     QActionGroup *mLanguageGroup;
     QtCharts::QChart *mChart;
     QtCharts::QChartView *mChartView;

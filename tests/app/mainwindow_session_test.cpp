@@ -13,6 +13,7 @@
 
 #include "end_face_scene.h"
 #include "probe_wire.h"
+#include "window_helpers.h"
 #include "test_support.h"
 
 #include <QAction>
@@ -49,57 +50,6 @@ constexpr int kModuleHeight = 240;
 const QString kOpenFailedChinese = QString::fromUtf8("打开设备失败，请检查连接状态或更换连接方式!");
 const QString kOpenFailedEnglish =
     "Open device failure, please check connection status or replace connection method!";
-
-// Answers every modal box that opens with the button of the given text (or
-// Escape), and keeps what each box said.
-class BoxAnswerer : public QObject
-{
-public:
-    explicit BoxAnswerer(const QString &answer)
-        : mAnswer(answer)
-    {
-        connect(&mTimer, &QTimer::timeout, this, &BoxAnswerer::look);
-        mTimer.start(10);
-    }
-
-    QStringList texts;
-    QList<QStringList> buttons;
-
-private:
-    void look()
-    {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        texts << box->text();
-        QStringList names;
-        for (QAbstractButton *button : box->buttons())
-            names << button->text();
-        buttons << names;
-        if (mAnswer == "Escape") {
-            QTest::keyClick(box, Qt::Key_Escape);
-            return;
-        }
-        for (QAbstractButton *button : box->buttons())
-            if (button->text() == mAnswer) {
-                button->click();
-                return;
-            }
-        box->reject();
-    }
-
-    QString mAnswer;
-    QTimer mTimer;
-};
-
-template <typename T>
-T *child(QWidget &window, const char *name)
-{
-    T *found = window.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no %s in the window", name);
-    return found;
-}
 
 QtCharts::QLineSeries *fpsSeries(MainWindow &window)
 {

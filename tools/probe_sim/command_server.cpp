@@ -66,8 +66,13 @@ bool CommandServer::serve_attached(net::Socket commands, net::Socket stream)
 
 bool CommandServer::add_connection(net::Socket sock, net::Socket attached_stream)
 {
+    // A module that vanished under chaos drops whoever knocks.
+    if (state_.chaos && state_.chaos->vanished())
+        return true;
     auto conn = std::make_unique<Connection>();
     conn->sock = std::move(sock);
+    if (state_.chaos)
+        conn->chaos = state_.chaos->open_channel();
     conn->attached = attached_stream.valid();
     conn->attached_stream = std::move(attached_stream);
     Connection &ref = *conn;
@@ -148,19 +153,29 @@ bool CommandServer::serve_one(Connection &c)
     // The stream exists before the host can send its first command, so a
     // video begin right after the login always finds it.
     const bool logged_in = request.code == wire::kLogin && answer.status == wire::kStatusOk;
-    StreamConnection *stream = nullptr;
+    bool streaming = false;
     if (logged_in && active != Fault::NoConnectBack)
-        stream = c.attached_stream.valid() ? streams_.attach(std::move(c.attached_stream), session_token, c.order)
-                                           : streams_.connect_back(c.sock, session_token, c.order);
+        streaming = (c.attached_stream.valid() ? streams_.attach(std::move(c.attached_stream), session_token, c.order)
+                                               : streams_.connect_back(c.sock, session_token, c.order)) != nullptr;
     const std::vector<uint8_t> bytes = answer_bytes(answer, active);
-    if (net::send_all(c.sock.fd(), bytes.data(), bytes.size()) && !closes_after_answer(active))
+    if (send_answer(c, bytes) && !closes_after_answer(active))
         return true;
-    if (stream) {
+    if (streaming) {
+        // By its order: the stream may have ended and been reaped meanwhile.
         std::lock_guard<std::mutex> lock(state_.mu);
-        stream->close_requested = true;
+        streams_.close_login(c.order);
     }
     state_.cv.notify_all();
     return false;
+}
+
+bool CommandServer::send_answer(Connection &c, const std::vector<uint8_t> &bytes)
+{
+    const int fd = c.sock.fd();
+    const auto send = [fd](const uint8_t *data, size_t length) { return net::send_all(fd, data, length); };
+    if (!c.chaos)
+        return send(bytes.data(), bytes.size());
+    return chaos_send(*state_.chaos, *c.chaos, bytes.data(), bytes.size(), send, state_.stopping);
 }
 
 void CommandServer::log(ReceivedPacket packet)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "command_answers.h"
@@ -47,6 +48,7 @@ private:
         uint64_t order = 0;
         bool done = false;  // guarded by state.mu
         std::thread thread;
+        std::optional<Chaos::Channel> chaos;  // only the connection's thread draws
     };
 
     void accept_loop();
@@ -54,6 +56,7 @@ private:
     void reap_finished();
     void serve(Connection &c);
     bool serve_one(Connection &c);
+    bool send_answer(Connection &c, const std::vector<uint8_t> &bytes);
     void log(ReceivedPacket packet);
     void logout(uint32_t token, const Connection &c);
 

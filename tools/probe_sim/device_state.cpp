@@ -33,6 +33,7 @@ SimulatorState DeviceState::snapshot() const
     s.resets = resets;
     s.p2p_sessions_accepted = p2p_accepted;
     s.p2p_sessions_open = p2p_open;
+    s.chaos_faults = chaos ? chaos->injected() : 0;
     return s;
 }
 

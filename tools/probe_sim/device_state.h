@@ -8,11 +8,13 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "audio_model.h"
+#include "chaos.h"
 #include "device_system_model.h"
 #include "fault.h"
 #include "probe_simulator.h"
@@ -35,6 +37,8 @@ struct DeviceState {
     mutable std::mutex mu;
     mutable std::condition_variable cv;
     std::atomic<bool> stopping{false};  // written under mu so waiters never miss it
+    // Set before start and left alone while the device runs, so read without mu.
+    std::shared_ptr<Chaos> chaos;
 
     DeviceModel model;
     const DeviceModel defaults;

@@ -52,6 +52,17 @@ const std::vector<FaultInfo> &fault_table()
         {Fault::MlStalledStream, "ml-stalled-stream",
          "--kind ml: after 30 frames every stream connection stays open but sends nothing more"},
         {Fault::MlVanished, "ml-vanished", "--kind ml: after 30 frames the module stops answering and listening"},
+        {Fault::ChaosCut, "chaos-cut", "chaos: the connection closes instead of a write"},
+        {Fault::ChaosDelay, "chaos-delay", "chaos: a write waits 50 to 2000 ms"},
+        {Fault::ChaosDuplicate, "chaos-duplicate", "chaos: a write goes out twice"},
+        {Fault::ChaosTruncate, "chaos-truncate", "chaos: part of a write goes out, then the connection closes"},
+        {Fault::ChaosCorrupt, "chaos-corrupt", "chaos: one to four bytes of a write are inverted"},
+        {Fault::ChaosStopAnswering, "chaos-stop-answering",
+         "chaos: a write is held back, the connection stays silent for 10 s, then closes"},
+        {Fault::ChaosStopReading, "chaos-stop-reading",
+         "chaos: after a write the connection neither reads nor writes for 10 s"},
+        {Fault::ChaosVanish, "chaos-vanish",
+         "chaos: part of a write goes out, then the module drops every connection and is away for 3 s"},
     };
     return table;
 }
@@ -71,7 +82,21 @@ bool is_stream_fault(Fault fault)
 
 bool is_ml_fault(Fault fault)
 {
-    return fault >= Fault::MlCorruptJpeg;
+    return fault >= Fault::MlCorruptJpeg && fault < Fault::ChaosCut;
+}
+
+bool is_chaos_fault(Fault fault)
+{
+    return fault >= Fault::ChaosCut;
+}
+
+std::vector<Fault> chaos_faults()
+{
+    std::vector<Fault> faults;
+    for (const FaultInfo &info : fault_table())
+        if (is_chaos_fault(info.fault))
+            faults.push_back(info.fault);
+    return faults;
 }
 
 std::string fault_list_markdown()

@@ -49,6 +49,16 @@ enum class Fault {
     MlOversizedFrame,
     MlStalledStream,
     MlVanished,
+    // Chaos faults, kept last (is_chaos_fault() goes by the order): drawn at
+    // random for single writes under --chaos, on both kinds of module.
+    ChaosCut,
+    ChaosDelay,
+    ChaosDuplicate,
+    ChaosTruncate,
+    ChaosCorrupt,
+    ChaosStopAnswering,
+    ChaosStopReading,
+    ChaosVanish,
 };
 
 struct FaultInfo {
@@ -63,6 +73,9 @@ const std::vector<FaultInfo> &fault_table();
 std::optional<Fault> fault_named(const std::string &name);
 bool is_stream_fault(Fault fault);
 bool is_ml_fault(Fault fault);
+bool is_chaos_fault(Fault fault);
+// Every chaos fault, in table order.
+std::vector<Fault> chaos_faults();
 
 // One markdown bullet per fault (None left out): "- `name`: help".
 std::string fault_list_markdown();

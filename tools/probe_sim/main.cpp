@@ -22,7 +22,7 @@ namespace {
 
 constexpr const char *kUsageHead =
     "usage: qrn-probe-sim [--kind qrn|ml] [--listen ADDR:PORT] [--access STRING]...\n"
-    "                     [--fault NAME] [--device-type N]\n"
+    "                     [--fault NAME] [--chaos SEED[:RATE]] [--device-type N]\n"
     "                     [--format mjpeg|h264|yuyv] [--size WxH] [--fps N]\n"
     "                     [--strip-dht] [--drop-every N] [--fragment-size N]\n"
     "                     [--discovery] [--smartconfig-listen] [--list-faults]\n"
@@ -35,8 +35,14 @@ constexpr const char *kUsageHead =
     "  --access STRING      access string the login accepts; repeatable,\n"
     "                       none given accepts any login\n"
     "  --fault NAME         misbehaviour to simulate (a stream fault hits one\n"
-    "                       frame in every 100; ml-... only with --kind ml):\n";
+    "                       frame in every 100; ml-... only with --kind ml;\n"
+    "                       a chaos-... fault is the only one --chaos draws):\n";
 constexpr const char *kUsageTail =
+    "  --chaos SEED[:RATE]  seeded random faults (the chaos-... list) on every\n"
+    "                       command answer and stream write, a write hit with\n"
+    "                       chance RATE (default 0.01); the same seed hits the\n"
+    "                       same writes of the same connections; the count of\n"
+    "                       faults injected is printed at the end\n"
     "  --device-type N      --kind ml: the device type reported (default 0x1000)\n"
     "  --format NAME        video format at start (default mjpeg); a host can\n"
     "                       change it, and video flows only after it asks\n"
@@ -92,6 +98,7 @@ struct Options {
     int32_t device_type = 0x1000;
     std::vector<std::string> access;
     probesim::Fault fault = probesim::Fault::None;
+    std::optional<probesim::ChaosSettings> chaos;
     std::optional<uint32_t> format;
     std::optional<std::pair<uint16_t, uint16_t>> size;
     std::optional<uint32_t> fps;
@@ -181,7 +188,7 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
         static const char *const kWithValue[] = {"--listen",     "--access",       "--fault", "--format",
                                                  "--size",       "--fps",          "--kind",  "--device-type",
                                                  "--drop-every", "--fragment-size", "--device-id", "--p2p",
-                                                 "--relay-sessions"};
+                                                 "--relay-sessions", "--chaos"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
             error = "unknown argument '" + arg + "'";
             return std::nullopt;
@@ -228,6 +235,11 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
                 return std::nullopt;
             }
             options.fault = *fault;
+        } else if (arg == "--chaos") {
+            if (!(options.chaos = probesim::parse_chaos(value))) {
+                error = "--chaos expects SEED[:RATE] (RATE from 0 to 1), got '" + value + "'";
+                return std::nullopt;
+            }
         } else if (arg == "--format") {
             if (!(options.format = parse_format(value))) {
                 error = bad_value;
@@ -254,6 +266,13 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
                 options.stream.fragment_size = *number;
         }
     }
+    if (probesim::is_chaos_fault(options.fault)) {
+        // A chaos fault alone: the only one drawn, at --chaos's seed and rate.
+        if (!options.chaos)
+            options.chaos = probesim::ChaosSettings();
+        options.chaos->faults = {options.fault};
+        options.fault = probesim::Fault::None;
+    }
     if (probesim::is_ml_fault(options.fault) != options.ml_kind && options.fault != probesim::Fault::None) {
         error = "this fault belongs to the other --kind";
         return std::nullopt;
@@ -276,6 +295,7 @@ probesim::MlModuleOptions ml_options(const Options &options)
         ml.height = options.size->second;
     }
     ml.fps = options.fps.value_or(ml.fps);
+    ml.chaos = options.chaos;
     return ml;
 }
 
@@ -374,6 +394,8 @@ int main(int argc, char **argv)
     probesim::ProbeSimulator simulator(model);
     simulator.set_relay_sessions(options->relay_sessions);
     simulator.set_fault(options->fault);
+    if (options->chaos)
+        simulator.set_chaos(*options->chaos);
     simulator.set_stream_options(options->stream);
     if (!apply_video_settings(simulator, *options))
         return EXIT_FAILURE;
@@ -428,5 +450,8 @@ int main(int argc, char **argv)
     if (smartconfig_printer.joinable())
         smartconfig_printer.join();
     simulator.stop();
+    if (options->chaos)
+        std::cout << "qrn-probe-sim: chaos seed " << options->chaos->seed << ": " << simulator.chaos_summary()
+                  << std::endl;
     return EXIT_SUCCESS;
 }

@@ -6,7 +6,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <memory>
+#include <optional>
+#include <vector>
 #include <netinet/in.h>
 
 namespace probesim {
@@ -36,15 +39,43 @@ void on_completed(void *, MHD_Connection *, void **request, MHD_RequestTerminati
     *request = nullptr;
 }
 
-ssize_t read_stream(void *writer, uint64_t, char *buffer, size_t max)
+// A stream connection's bytes as libmicrohttpd pulls them, through chaos
+// when it is on: what chaos lets out of one write is queued and handed over.
+struct StreamFeed {
+    MlHttpServer *server = nullptr;
+    std::unique_ptr<MlStreamWriter> writer;
+    std::optional<Chaos::Channel> chaos;
+    std::vector<uint8_t> queued;
+    size_t offset = 0;
+    bool ending = false;  // the queue is the last the connection sends
+};
+
+ssize_t read_stream(void *context, uint64_t, char *buffer, size_t max)
 {
-    const size_t count = static_cast<MlStreamWriter *>(writer)->next(buffer, max);
-    return count > 0 ? static_cast<ssize_t>(count) : MHD_CONTENT_READER_END_WITH_ERROR;
+    StreamFeed &feed = *static_cast<StreamFeed *>(context);
+    if (feed.offset == feed.queued.size()) {
+        if (feed.ending)
+            return MHD_CONTENT_READER_END_WITH_ERROR;
+        const size_t count = feed.writer->next(buffer, max);
+        if (count == 0)
+            return MHD_CONTENT_READER_END_WITH_ERROR;
+        if (!feed.chaos)
+            return static_cast<ssize_t>(count);
+        feed.queued.clear();
+        feed.offset = 0;
+        feed.ending = !feed.server->chaos_write(*feed.chaos, buffer, count, feed.queued);
+    }
+    const size_t count = std::min(max, feed.queued.size() - feed.offset);
+    if (count == 0)
+        return MHD_CONTENT_READER_END_WITH_ERROR;
+    std::memcpy(buffer, feed.queued.data() + feed.offset, count);
+    feed.offset += count;
+    return static_cast<ssize_t>(count);
 }
 
-void free_stream(void *writer)
+void free_stream(void *feed)
 {
-    delete static_cast<MlStreamWriter *>(writer);
+    delete static_cast<StreamFeed *>(feed);
 }
 
 bool send_text(MHD_Connection *connection, unsigned int status, const std::string &text)
@@ -100,6 +131,44 @@ void MlHttpServer::set_reboot_pause(std::chrono::milliseconds pause)
     reboot_pause_ = pause;
 }
 
+void MlHttpServer::set_chaos(const ChaosSettings &settings)
+{
+    chaos_ = std::make_unique<Chaos>(settings);
+}
+
+std::string MlHttpServer::chaos_summary() const
+{
+    return chaos_ ? chaos_->summary() : std::string();
+}
+
+bool MlHttpServer::chaos_write(Chaos::Channel &channel, const char *bytes, size_t length, std::vector<uint8_t> &out)
+{
+    const auto collect = [&out](const uint8_t *data, size_t size) {
+        out.insert(out.end(), data, data + size);
+        return true;
+    };
+    const bool kept = chaos_send(*chaos_, channel, reinterpret_cast<const uint8_t *>(bytes), length, collect, away_);
+    vanish_if_drawn();
+    return kept;
+}
+
+void MlHttpServer::vanish_if_drawn()
+{
+    if (chaos_->vanished())
+        run_lifecycle(true, std::chrono::duration_cast<std::chrono::milliseconds>(kChaosAbsence));
+}
+
+bool MlHttpServer::respond(MHD_Connection *connection, unsigned int status, const std::string &text)
+{
+    if (!chaos_)
+        return send_text(connection, status, text);
+    Chaos::Channel channel = chaos_->open_channel();
+    std::vector<uint8_t> out;
+    if (!chaos_write(channel, text.data(), text.size(), out))
+        return false;  // libmicrohttpd closes the connection
+    return send_text(connection, status, std::string(out.begin(), out.end()));
+}
+
 bool MlHttpServer::start(const std::string &address, uint16_t port)
 {
     address_ = address;
@@ -130,6 +199,7 @@ bool MlHttpServer::open_daemon()
     std::lock_guard<std::mutex> lock(mutex_);
     daemon_ = daemon;
     down_ = false;
+    away_ = stopping_;
     return true;
 }
 
@@ -139,6 +209,7 @@ void MlHttpServer::close_daemon()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         down_ = true;
+        away_ = true;
         daemon = daemon_;
         daemon_ = nullptr;
     }
@@ -153,6 +224,7 @@ void MlHttpServer::stop()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
+        away_ = true;
     }
     changed_.notify_all();
     {
@@ -171,10 +243,10 @@ void MlHttpServer::press_key()
 void MlHttpServer::reboot()
 {
     device_.count_reboot();
-    run_lifecycle(true);
+    run_lifecycle(true, reboot_pause_);
 }
 
-void MlHttpServer::run_lifecycle(bool come_back)
+void MlHttpServer::run_lifecycle(bool come_back, std::chrono::milliseconds pause)
 {
     // One at a time; a request while one runs is dropped. Never joins a
     // running one here: this may be a connection thread that it is stopping.
@@ -192,14 +264,14 @@ void MlHttpServer::run_lifecycle(bool come_back)
     }
     if (lifecycle_.joinable())
         lifecycle_.join();  // finished: lifecycle_busy_ was false
-    lifecycle_ = std::thread([this, come_back] {
+    lifecycle_ = std::thread([this, come_back, pause] {
         // Lets the answer to the reboot request leave first.
         if (come_back)
             pause_unless_down(std::chrono::milliseconds(100));
         close_daemon();
         if (come_back) {
             std::unique_lock<std::mutex> guard(mutex_);
-            const bool stopping = changed_.wait_for(guard, reboot_pause_, [this] { return stopping_; });
+            const bool stopping = changed_.wait_for(guard, pause, [this] { return stopping_; });
             guard.unlock();
             if (!stopping)
                 open_daemon();
@@ -218,7 +290,7 @@ bool MlHttpServer::before_frame()
 {
     if (frames_sent_ >= kMlFaultAfterFrames) {
         if (stream_settings_.fault == Fault::MlVanished) {
-            run_lifecycle(false);
+            run_lifecycle(false, reboot_pause_);
             return false;
         }
         if (stream_settings_.fault == Fault::MlStalledStream) {
@@ -245,6 +317,9 @@ MlServerState MlHttpServer::state() const
 int MlHttpServer::answer(MHD_Connection *connection, const std::string &url, const std::string &method,
                          const char *upload, size_t *upload_size, void **request)
 {
+    // Away under chaos: whoever reaches the module is dropped.
+    if (chaos_ && chaos_->vanished())
+        return false;
     const bool post = method == "POST";
     if (post) {
         // libmicrohttpd hands the body over in pieces; answer after the last.
@@ -262,22 +337,26 @@ int MlHttpServer::answer(MHD_Connection *connection, const std::string &url, con
             return true;
         }
         if (body->too_large)
-            return send_text(connection, MHD_HTTP_CONTENT_TOO_LARGE, "too large\n");
+            return respond(connection, MHD_HTTP_CONTENT_TOO_LARGE, "too large\n");
     } else if (method != "GET") {
-        return send_text(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "GET or POST\n");
+        return respond(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "GET or POST\n");
     }
     const std::string body = post ? static_cast<RequestBody *>(*request)->data : std::string();
 
     if (url == "/stream" && !post) {
         ++stream_connections_;
-        auto writer = std::make_unique<MlStreamWriter>(
+        auto feed = std::make_unique<StreamFeed>();
+        feed->server = this;
+        feed->writer = std::make_unique<MlStreamWriter>(
             stream_settings_, [this](std::chrono::steady_clock::duration t) { return pause_unless_down(t); },
             [this] { return before_frame(); });
+        if (chaos_)
+            feed->chaos = chaos_->open_channel();
         MHD_Response *response =
-            MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, &read_stream, writer.get(), &free_stream);
+            MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, &read_stream, feed.get(), &free_stream);
         if (response == nullptr)
             return false;
-        writer.release();  // the response owns it now
+        feed.release();  // the response owns it now
         MHD_add_response_header(response, "Content-Type",
                                 (std::string("multipart/x-mixed-replace;boundary=") + kMlBoundary).c_str());
         MHD_add_response_header(response, "Cache-Control", "no-cache");
@@ -287,32 +366,32 @@ int MlHttpServer::answer(MHD_Connection *connection, const std::string &url, con
     }
     if (url == "/device-type") {
         if (!post)
-            return send_text(connection, MHD_HTTP_OK, std::to_string(device_.snapshot().device_type) + "\n");
+            return respond(connection, MHD_HTTP_OK, std::to_string(device_.snapshot().device_type) + "\n");
         int32_t type = 0;
         if (!parse_int(body, type) || type < 0)
-            return send_text(connection, MHD_HTTP_BAD_REQUEST, "bad device type\n");
+            return respond(connection, MHD_HTTP_BAD_REQUEST, "bad device type\n");
         device_.set_device_type(type);
-        return send_text(connection, MHD_HTTP_OK, "ok\n");
+        return respond(connection, MHD_HTTP_OK, "ok\n");
     }
     if (url == "/key") {
         if (post) {
             device_.press_key();
-            return send_text(connection, MHD_HTTP_OK, "ok\n");
+            return respond(connection, MHD_HTTP_OK, "ok\n");
         }
-        return send_text(connection, MHD_HTTP_OK, device_.take_key() ? "1\n" : "0\n");
+        return respond(connection, MHD_HTTP_OK, device_.take_key() ? "1\n" : "0\n");
     }
     if (url == "/ssid") {
         if (!post)
-            return send_text(connection, MHD_HTTP_OK, device_.snapshot().ssid + "\n");
+            return respond(connection, MHD_HTTP_OK, device_.snapshot().ssid + "\n");
         if (body.empty() || body.size() > kMaxSsid || body.find('\0') != std::string::npos)
-            return send_text(connection, MHD_HTTP_BAD_REQUEST, "bad ssid\n");
+            return respond(connection, MHD_HTTP_BAD_REQUEST, "bad ssid\n");
         device_.set_ssid(body);
-        return send_text(connection, MHD_HTTP_OK, "ok\n");
+        return respond(connection, MHD_HTTP_OK, "ok\n");
     }
     if (url == "/camera-params") {
         if (!post) {
             const MlCameraParams p = device_.snapshot().params;
-            return send_text(connection, MHD_HTTP_OK,
+            return respond(connection, MHD_HTTP_OK,
                              "brightness=" + std::to_string(p.brightness) + "\ncontrast=" + std::to_string(p.contrast) +
                                  "\nexposure=" + std::to_string(p.exposure) + "\ngain=" + std::to_string(p.gain) +
                                  "\nextra-size=" + std::to_string(p.extra.size()) + "\n");
@@ -323,17 +402,17 @@ int MlHttpServer::answer(MHD_Connection *connection, const std::string &url, con
         for (const auto &field : fields) {
             const char *value = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, field.first);
             if (value == nullptr || !parse_int(value, *field.second))
-                return send_text(connection, MHD_HTTP_BAD_REQUEST, std::string("bad ") + field.first + "\n");
+                return respond(connection, MHD_HTTP_BAD_REQUEST, std::string("bad ") + field.first + "\n");
         }
         p.extra = body;
         device_.set_params(p);
-        return send_text(connection, MHD_HTTP_OK, "ok\n");
+        return respond(connection, MHD_HTTP_OK, "ok\n");
     }
     if (url == "/reboot" && post) {
         reboot();
-        return send_text(connection, MHD_HTTP_OK, "ok\n");
+        return respond(connection, MHD_HTTP_OK, "ok\n");
     }
-    return send_text(connection, MHD_HTTP_NOT_FOUND, "no such resource\n");
+    return respond(connection, MHD_HTTP_NOT_FOUND, "no such resource\n");
 }
 
 }  // namespace probesim

@@ -4,6 +4,7 @@
 // platform/ml_camera/README.md.
 #pragma once
 
+#include "chaos.h"
 #include "fault.h"
 #include "ml_device_model.h"
 #include "ml_stream_writer.h"
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,6 +41,10 @@ public:
     void set_video(uint16_t width, uint16_t height, uint32_t fps);
     void set_fault(Fault fault);
     void set_reboot_pause(std::chrono::milliseconds pause);
+    // Seeded random faults on every stream and command answer.
+    void set_chaos(const ChaosSettings &settings);
+    // "N faults injected (...)"; empty without chaos.
+    std::string chaos_summary() const;
 
     bool start(const std::string &address, uint16_t port);
     void stop();
@@ -57,13 +63,20 @@ public:
                size_t *upload_size, void **request);
     bool pause_unless_down(std::chrono::steady_clock::duration time);
     bool before_frame();
+    // One write of a stream connection through chaos: what goes out is
+    // appended to out. False when the connection must end after it.
+    bool chaos_write(Chaos::Channel &channel, const char *bytes, size_t length, std::vector<uint8_t> &out);
 
 private:
     bool open_daemon();
     void close_daemon();
     // Runs a reboot or a vanishing on its own thread: the daemon cannot be
     // stopped from one of its connection threads.
-    void run_lifecycle(bool come_back);
+    void run_lifecycle(bool come_back, std::chrono::milliseconds pause);
+    // Goes away for the chaos absence when chaos-vanish was drawn.
+    void vanish_if_drawn();
+    // An answer to a command, through chaos when it is on.
+    bool respond(MHD_Connection *connection, unsigned int status, const std::string &text);
 
     MlDeviceModel device_;
     MlStreamSettings stream_settings_;
@@ -76,6 +89,9 @@ private:
     MHD_Daemon *daemon_ = nullptr;
     bool down_ = true;
     bool stopping_ = false;
+    std::atomic<bool> away_{true};  // down_ || stopping_, for pauses that cannot take mutex_
+
+    std::unique_ptr<Chaos> chaos_;
 
     std::mutex lifecycle_mutex_;
     std::thread lifecycle_;

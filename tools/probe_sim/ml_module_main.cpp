@@ -42,6 +42,8 @@ int run_ml_module(const MlModuleOptions &options, const sigset_t &stop_signals)
     MlHttpServer server(options.device_type);
     server.set_fault(options.fault);
     server.set_video(options.width, options.height, options.fps);
+    if (options.chaos)
+        server.set_chaos(*options.chaos);
     const std::string endpoint = options.address + ":" + std::to_string(options.port);
     if (!server.start(options.address, options.port)) {
         std::cerr << "qrn-probe-sim: cannot listen on " << endpoint << "\n";
@@ -57,6 +59,8 @@ int run_ml_module(const MlModuleOptions &options, const sigset_t &stop_signals)
     stopping = true;
     terminal.join();
     server.stop();
+    if (options.chaos)
+        std::cout << "qrn-probe-sim: chaos seed " << options.chaos->seed << ": " << server.chaos_summary() << std::endl;
     return EXIT_SUCCESS;
 }
 

@@ -2,10 +2,12 @@
 // SIGTERM, pressing its capture key for every line typed on the terminal.
 #pragma once
 
+#include "chaos.h"
 #include "fault.h"
 
 #include <csignal>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace probesim {
@@ -18,6 +20,7 @@ struct MlModuleOptions {
     uint16_t width = 1280;
     uint16_t height = 960;
     uint32_t fps = 15;
+    std::optional<ChaosSettings> chaos;
 };
 
 // stop_signals are blocked in every thread; this waits for one of them.

@@ -84,6 +84,17 @@ bool ProbeSimulator::start(const std::string &address, uint16_t port)
     return true;
 }
 
+void ProbeSimulator::set_chaos(const ChaosSettings &settings)
+{
+    if (!impl_->server.running())
+        impl_->state.chaos = std::make_shared<Chaos>(settings);
+}
+
+std::string ProbeSimulator::chaos_summary() const
+{
+    return impl_->state.chaos ? impl_->state.chaos->summary() : std::string();
+}
+
 void ProbeSimulator::stop()
 {
     Impl &d = *impl_;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "chaos.h"
 #include "discovery_responder.h"
 #include "fault.h"
 
@@ -117,6 +118,7 @@ struct SimulatorState {
     // Peer-to-peer sessions hosts opened to the device ID, since start.
     size_t p2p_sessions_accepted = 0;
     size_t p2p_sessions_open = 0;
+    uint64_t chaos_faults = 0;  // injected since start, all kinds
 };
 
 class ProbeSimulator {
@@ -143,6 +145,10 @@ public:
     // another fault is set after it, until the fault is set to None.
     void set_fault(Fault fault);
     void set_relay_sessions(int sessions);
+    // Seeded random faults on every command and stream connection. Before start().
+    void set_chaos(const ChaosSettings &settings);
+    // "N faults injected (...)"; empty without chaos.
+    std::string chaos_summary() const;
 
     SimulatorState state() const;
     // Waits until the condition holds for the state, re-checked whenever the

@@ -103,7 +103,7 @@ bool StreamConnection::connect_back(std::chrono::seconds window)
         std::lock_guard<std::mutex> lock(state_.mu);
         if (stopping || close_requested || !attached_socket_.valid())
             return false;
-        link = std::make_shared<StreamLink>(std::move(attached_socket_));
+        link = std::make_shared<StreamLink>(std::move(attached_socket_), state_.chaos, state_.stopping);
         ++state_.streams_made;
         ++state_.streams_open;
         state_.cv.notify_all();
@@ -118,7 +118,7 @@ bool StreamConnection::connect_back(std::chrono::seconds window)
         if (stopping || close_requested)
             return false;
         if (attempt.valid()) {
-            link = std::make_shared<StreamLink>(std::move(attempt));
+            link = std::make_shared<StreamLink>(std::move(attempt), state_.chaos, state_.stopping);
             ++state_.streams_made;
             ++state_.streams_open;
             state_.cv.notify_all();

@@ -32,7 +32,7 @@ public:
     void want_key_frames();
     // A logout ends the session's connections opened by logins before it.
     void close_session(uint32_t token, uint64_t logout_order);
-    // Ends the connection opened by the login of that order.
+    // Ends the stream opened for that login, if it is still there. With state.mu held.
     void close_login(uint64_t login_order);
     void close_all();
 

@@ -43,15 +43,26 @@ bool dropped(const FrameOrder &order, uint32_t sequence)
 
 }  // namespace
 
-StreamLink::StreamLink(net::Socket socket) : socket_(std::move(socket))
+StreamLink::StreamLink(net::Socket socket, std::shared_ptr<Chaos> chaos, const std::atomic<bool> &stop)
+    : socket_(std::move(socket)), chaos_(std::move(chaos)), stop_(stop)
 {
     net::set_blocking(socket_.fd());
+    if (chaos_)
+        channel_ = chaos_->open_channel();
 }
 
 bool StreamLink::write(const std::vector<uint8_t> &bytes)
 {
     std::lock_guard<std::mutex> lock(write_mutex_);
-    return net::send_all(socket_.fd(), bytes.data(), bytes.size());
+    const int fd = socket_.fd();
+    const auto send = [fd](const uint8_t *data, size_t length) { return net::send_all(fd, data, length); };
+    if (!channel_)
+        return send(bytes.data(), bytes.size());
+    if (chaos_send(*chaos_, *channel_, bytes.data(), bytes.size(), send, stop_))
+        return true;
+    // Cut by chaos: the host sees the connection close.
+    socket_.shutdown();
+    return false;
 }
 
 bool StreamLink::host_closed(int wait_ms, std::vector<uint8_t> &received)

@@ -2,9 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "chaos.h"
 #include "end_face_picture.h"
 #include "frame_encoder.h"
 #include "probe_simulator.h"
@@ -18,7 +22,8 @@ namespace probesim {
 class StreamLink {
 public:
     // Writes block, so one large write per frame goes out at the link's pace.
-    explicit StreamLink(net::Socket socket);
+    // With chaos, every write is one draw of the link's channel; stop ends its pauses.
+    StreamLink(net::Socket socket, std::shared_ptr<Chaos> chaos, const std::atomic<bool> &stop);
 
     bool write(const std::vector<uint8_t> &bytes);
     // Waits up to wait_ms for the host to close its end; what it sends
@@ -30,6 +35,9 @@ public:
 private:
     std::mutex write_mutex_;
     net::Socket socket_;
+    std::shared_ptr<Chaos> chaos_;
+    std::optional<Chaos::Channel> channel_;  // guarded by write_mutex_
+    const std::atomic<bool> &stop_;
 };
 
 // The payload as packets of one frame or block: fragments of fragment_size

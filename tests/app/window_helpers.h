@@ -1,0 +1,62 @@
+// Helpers of the window tests: answering the modal boxes the window opens,
+// and finding its widgets by name.
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+#include <QtTest>
+
+// Answers every modal box that opens with the button of the given text (or
+// Escape), and keeps what each box said.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(const QString &answer)
+        : mAnswer(answer)
+    {
+        connect(&mTimer, &QTimer::timeout, this, &BoxAnswerer::look);
+        mTimer.start(10);
+    }
+
+    QStringList texts;
+    QList<QStringList> buttons;
+
+private:
+    void look()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        texts << box->text();
+        QStringList names;
+        for (QAbstractButton *button : box->buttons())
+            names << button->text();
+        buttons << names;
+        if (mAnswer == "Escape") {
+            QTest::keyClick(box, Qt::Key_Escape);
+            return;
+        }
+        for (QAbstractButton *button : box->buttons())
+            if (button->text() == mAnswer) {
+                button->click();
+                return;
+            }
+        box->reject();
+    }
+
+    QString mAnswer;
+    QTimer mTimer;
+};
+
+template <typename T>
+T *child(QWidget &window, const char *name)
+{
+    T *found = window.findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no %s in the window", name);
+    return found;
+}
