@@ -1,5 +1,6 @@
 // qrn-probe-sim: runs one simulated probe until SIGINT or SIGTERM.
 #include "probe_simulator.h"
+#include "send_stamps.h"
 #include "smartconfig_listener.h"
 #include "fault.h"
 #include "ml_module_main.h"
@@ -23,7 +24,8 @@ constexpr const char *kUsageHead =
     "                     [--fault NAME] [--device-type N]\n"
     "                     [--format mjpeg|h264|yuyv] [--size WxH] [--fps N]\n"
     "                     [--strip-dht] [--drop-every N] [--fragment-size N]\n"
-    "                     [--discovery] [--smartconfig-listen] [--list-faults]\n"
+    "                     [--discovery] [--smartconfig-listen] [--stamps FILE]\n"
+    "                     [--list-faults]\n"
     "\n"
     "  --kind qrn|ml        the module's kind (default qrn); ml serves the second\n"
     "                       kind's Motion-JPEG stream and commands over HTTP\n"
@@ -47,6 +49,8 @@ constexpr const char *kUsageTail =
     "                       listen address\n"
     "  --smartconfig-listen print the texts of SmartConfig broadcasts heard\n"
     "                       on UDP 10009 of the listen address\n"
+    "  --stamps FILE        write \"SEQUENCE NANOSECONDS\" to FILE as each video\n"
+    "                       frame goes out (wall clock), for latency benchmarks\n"
     "  --list-faults        every fault with what it does, as a markdown list\n"
     "  --help               this text\n";
 
@@ -87,6 +91,7 @@ struct Options {
     probesim::StreamOptions stream;
     bool discovery = false;
     bool smartconfig_listen = false;
+    std::string stamps;
     bool help = false;
     bool list_faults = false;
 };
@@ -166,7 +171,7 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
         }
         static const char *const kWithValue[] = {"--listen",     "--access",       "--fault", "--format",
                                                  "--size",       "--fps",          "--kind",  "--device-type",
-                                                 "--drop-every", "--fragment-size"};
+                                                 "--drop-every", "--fragment-size", "--stamps"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
             error = "unknown argument '" + arg + "'";
             return std::nullopt;
@@ -196,6 +201,8 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
                 return std::nullopt;
             }
             options.device_type = static_cast<int32_t>(type);
+        } else if (arg == "--stamps") {
+            options.stamps = value;
         } else if (arg == "--access") {
             options.access.push_back(value);
         } else if (arg == "--fault") {
@@ -339,6 +346,10 @@ int main(int argc, char **argv)
     if (options->ml_kind)
         return probesim::run_ml_module(ml_options(*options), stop_signals);
 
+    if (!options->stamps.empty() && !probesim::open_send_stamps(options->stamps)) {
+        std::cerr << "qrn-probe-sim: cannot write " << options->stamps << "\n";
+        return EXIT_FAILURE;
+    }
     probesim::DeviceModel model;
     model.access_strings = options->access;
     probesim::ProbeSimulator simulator(model);
