@@ -1,5 +1,6 @@
 #include "videowidget.h"
 
+#include "frametrace.h"
 #include "videowidgetsurface.h"
 
 #include <QMutexLocker>
@@ -66,6 +67,8 @@ void VideoWidget::paintEvent(QPaintEvent *event)
                 painter.fillRect(rect, background);
         }
         mSurface->paintFrame(&painter);
+        if (FrameTrace::enabled())
+            FrameTrace::painted();
     } else {
         painter.fillRect(event->rect(), background);
     }

@@ -2,6 +2,7 @@
 
 #include "about.h"
 #include "capturefiles.h"
+#include "frametrace.h"
 #include "mlnetcamera.h"
 #include "netcamera.h"
 #include "ui_mainwindow.h"
@@ -313,6 +314,8 @@ int MainWindow::disconnectDevice(int deviceType)
 
 void MainWindow::onVideoCaptured(int captureId, QImage image)
 {
+    if (FrameTrace::enabled())
+        FrameTrace::received(captureId);
     // A frame queued before the disconnect must not repaint the cleared picture.
     if (!mConnected)
         return;
