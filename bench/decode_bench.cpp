@@ -1,6 +1,6 @@
-// The viewer's decode step (qrn_coder: 1280 x 960 Motion-JPEG and H.264 to
-// packed RGB24) against the ffmpeg program decoding the same frames to raw
-// RGB24 on one thread, in one run.
+// The viewer's decode step (the network source's frame decoder: 1280 x 960
+// Motion-JPEG and H.264 to the image it emits) against the ffmpeg program
+// decoding the same frames to raw RGB24 on one thread, in one run.
 //
 //   decode_bench [frames]   (default 150)
 #include <unistd.h>
@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_row.h"
 #include "end_face_picture.h"
+#include "framedecoder.h"
 #include "h264_encoder.h"
 #include "jpeg_encoder.h"
-#include "qrn_coder.h"
 
 namespace {
 
@@ -57,24 +58,23 @@ bool encode(size_t count, Frames &mjpeg, Frames &h264)
     return true;
 }
 
-Timing decode(int codec, const Frames &frames, std::vector<uint8_t> &out)
+Timing decode(uint32_t format, const Frames &frames)
 {
     Timing best;
+    FrameHeader header{};
+    header.format = format;
+    header.resolution = static_cast<uint32_t>(QRN_Video_GroupResolu(kWidth, kHeight));
     for (int pass = 0; pass < kPasses; ++pass) {
         // A fresh decoder per pass: the H.264 frames refer to the ones before.
-        quarn_vdec *decoder = quarn_vdec_create(codec, QUARN_PIX_RGB24);
-        if (!decoder)
-            return {};
+        KelvoWifi::FrameDecoder decoder;
         const auto start = Clock::now();
         size_t decoded = 0;
         for (const auto &frame : frames) {
-            int width = 0, height = 0;
-            if (quarn_vdec_process(decoder, frame.data(), static_cast<int>(frame.size()), out.data(), &width,
-                                   &height) == 0)
+            header.length = static_cast<uint32_t>(frame.size());
+            if (!decoder.decode(header, frame.data()).isNull())
                 ++decoded;
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        quarn_vdec_destory(decoder);
         if (decoded != frames.size()) {
             std::fprintf(stderr, "only %zu of %zu frames decoded\n", decoded, frames.size());
             return {};
@@ -119,16 +119,24 @@ Timing ffmpeg(const std::string &format, const std::string &path, size_t frames)
 
 void report(const char *name, const Timing &ours, const Timing &theirs)
 {
+    const std::string row = std::string("Decode step ") + name + " 1280x960";
     if (ours.frames == 0) {
-        std::printf("%-6s qrn_coder failed\n", name);
+        std::printf("%-6s frame decoder failed\n", name);
+        print_row(row, "failed", "-", "-", "<= 1.0", false);
         return;
     }
-    std::printf("%-6s qrn_coder  %6.2f ms/frame  %6.1f fps\n", name, ours.ms_per_frame(), ours.fps());
-    if (theirs.frames == 0)
+    std::printf("%-6s frame decoder  %6.2f ms/frame  %6.1f fps\n", name, ours.ms_per_frame(), ours.fps());
+    if (theirs.frames == 0) {
         std::printf("%-6s ffmpeg     (not run: is the ffmpeg program installed?)\n", name);
-    else
-        std::printf("%-6s ffmpeg -threads 1  %6.2f ms/frame  %6.1f fps   (qrn_coder takes %.2fx its time)\n", name,
-                    theirs.ms_per_frame(), theirs.fps(), ours.seconds / theirs.seconds);
+        print_row(row, format("%.2f ms/frame", ours.ms_per_frame()), "ffmpeg missing", "-", "<= 1.0", false);
+        return;
+    }
+    const double ratio = ours.ms_per_frame() / theirs.ms_per_frame();
+    std::printf("%-6s ffmpeg -threads 1  %6.2f ms/frame  %6.1f fps   (the decoder takes %.2fx its time)\n", name,
+                theirs.ms_per_frame(), theirs.fps(), ratio);
+    print_row(row, format("%.2f ms/frame", ours.ms_per_frame()),
+              format("%.2f ms/frame ffmpeg -threads 1", theirs.ms_per_frame()), format("%.2f", ratio), "<= 1.0",
+              ratio <= 1.0);
 }
 
 }  // namespace
@@ -150,13 +158,12 @@ int main(int argc, char **argv)
     const std::string mjpeg_path = write_stream(std::string(dir) + "/frames.mjpeg", mjpeg);
     const std::string h264_path = h264.empty() ? std::string() : write_stream(std::string(dir) + "/frames.h264", h264);
 
-    std::vector<uint8_t> out(QUARN_RGB_BUFFER_SIZE);
     std::printf("%zu frames of %u x %u to RGB24, best of %d passes, one thread\n", count, kWidth, kHeight, kPasses);
-    report("MJPEG", decode(QUARN_CODEC_MJPEG, mjpeg, out), ffmpeg("mjpeg", mjpeg_path, mjpeg.size()));
+    report("MJPEG", decode(QRN_FORMAT_JPEG, mjpeg), ffmpeg("mjpeg", mjpeg_path, mjpeg.size()));
     if (h264.empty())
-        std::printf("H.264  (no encoder on this machine)\n");
+        print_row("Decode step H.264 1280x960", "no encoder here", "-", "-", "<= 1.0", false);
     else
-        report("H.264", decode(QUARN_CODEC_H264, h264, out), ffmpeg("h264", h264_path, h264.size()));
+        report("H.264", decode(QRN_FORMAT_H264, h264), ffmpeg("h264", h264_path, h264.size()));
 
     std::remove(mjpeg_path.c_str());
     if (!h264_path.empty())
