@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -28,9 +29,18 @@ struct Result {
     size_t frames = 0;
     uint64_t bytes = 0;
     double seconds = 0;
+    double cpu_seconds = 0;  // the whole process's, sender included
     double fps() const { return frames / seconds; }
+    double cpu_us_per_frame() const { return cpu_seconds * 1e6 / frames; }
     double mb_per_s() const { return bytes / seconds / 1e6; }
 };
+
+double process_cpu_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
 
 long resident_kib()
 {
@@ -65,6 +75,7 @@ public:
         }
         Result result;
         Clock::time_point start;
+        double cpu_start = 0;
         while (result.frames < frames) {
             int flags = 0;
             const int polled = QRN_NET_Poll(handle_, &flags, 5000);
@@ -74,8 +85,10 @@ public:
             }
             FrameElement *element = nullptr;
             while (result.frames < frames && QRN_NET_Video_RequestVideoData1(handle_, &element, nullptr) == 0) {
-                if (result.frames == 0)
+                if (result.frames == 0) {
                     start = Clock::now();  // timing starts at the first frame, as for the socket
+                    cpu_start = process_cpu_seconds();
+                }
                 result.bytes += sizeof(FrameHeader) + element->header.length;
                 QRN_NET_Video_ReleaseVideoData1(handle_, element);
                 ++result.frames;
@@ -84,6 +97,7 @@ public:
             }
         }
         result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        result.cpu_seconds = process_cpu_seconds() - cpu_start;
         QRN_NET_Video_End(handle_);
         FrameElement *element = nullptr;
         while (QRN_NET_Video_RequestVideoData1(handle_, &element, nullptr) == 0)
@@ -119,11 +133,13 @@ Result through_plain_socket(const PlainStream &stream, const std::string &addres
     result.frames = frames;
     ssize_t got = recv(connection, buffer.data(), buffer.size(), 0);
     const auto start = Clock::now();
+    const double cpu_start = process_cpu_seconds();
     while (got > 0) {
         result.bytes += static_cast<uint64_t>(got);
         got = recv(connection, buffer.data(), buffer.size(), 0);
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.cpu_seconds = process_cpu_seconds() - cpu_start;
     sender.join();
     close(connection);
     close(listener);
@@ -137,14 +153,21 @@ Result through_plain_socket(const PlainStream &stream, const std::string &addres
 
 void report(const char *name, const Result &r)
 {
-    std::printf("%-14s %7zu frames  %7.2f s  %9.1f frames/s  %8.1f MB/s\n", name, r.frames, r.seconds, r.fps(),
-                r.mb_per_s());
+    std::printf("%-14s %7zu frames  %7.2f s  %9.1f frames/s  %8.1f MB/s  %6.1f us CPU/frame\n", name, r.frames,
+                r.seconds, r.fps(), r.mb_per_s(), r.cpu_us_per_frame());
 }
 
 double median_fps(std::vector<Result> results)
 {
     std::sort(results.begin(), results.end(), [](const Result &a, const Result &b) { return a.fps() < b.fps(); });
     return results[results.size() / 2].fps();
+}
+
+double median_cpu(std::vector<Result> results)
+{
+    std::sort(results.begin(), results.end(),
+              [](const Result &a, const Result &b) { return a.cpu_us_per_frame() < b.cpu_us_per_frame(); });
+    return results[results.size() / 2].cpu_us_per_frame();
 }
 
 }  // namespace
@@ -190,6 +213,11 @@ int main(int argc, char **argv)
     print_row("SDK receive LAN, 1280x960 MJPEG", format("%.0f frames/s", sdk_fps),
               format("%.0f frames/s plain socket", plain_fps), format("%.2f", sdk_fps / plain_fps), ">= 0.9",
               sdk_fps / plain_fps >= 0.9);
+    // CPU time per frame moves much less with the machine's load than the rate.
+    const double plain_cpu = median_cpu(plain_rounds);
+    const double sdk_cpu = median_cpu(sdk_rounds);
+    print_row("SDK receive LAN: process CPU per frame", format("%.1f us", sdk_cpu),
+              format("%.1f us plain socket", plain_cpu), format("%.2f", sdk_cpu / plain_cpu), "report", true);
     const auto &memory = sdk.memory;
     if (memory.size() >= 2) {
         const auto [low, high] = std::minmax_element(memory.begin() + 1, memory.end());
