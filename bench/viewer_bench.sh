@@ -110,14 +110,19 @@ viewer_latency_rows()
   stop_pid "$viewer_pid"
   stop_pid "$sim"
   # The first second is the decoders' and the window's start-up.
-  awk -v received="$work/latency.received" -v painted="$work/latency.painted" '
+  awk -v decoded="$work/latency.decoded" -v received="$work/latency.received" -v painted="$work/latency.painted" '
     FNR == NR { sent[$1] = $2; next }
     $1 == "decoded" { seq[$2] = $3 }
+    $1 == "decoded" && ($3 in sent) && $2 > 30 { print ($4 - sent[$3]) / 1e6 > decoded }
     $1 == "received" && ($2 in seq) && (seq[$2] in sent) && $2 > 30 { print ($4 - sent[seq[$2]]) / 1e6 > received }
     $1 == "painted" && ($2 in seq) && (seq[$2] in sent) && $2 > 30 { print ($4 - sent[seq[$2]]) / 1e6 > painted }
   ' "$stamps" "$trace"
-  touch "$work/latency.received" "$work/latency.painted"
+  touch "$work/latency.decoded" "$work/latency.received" "$work/latency.painted"
   local what p50 p99 max frames
+  # Where the time goes: through the SDK and the decoder, then the queued
+  # signal to the window, then the paint.
+  read -r p50 p99 max < <(percentiles "$work/latency.decoded")
+  row "Latency send -> decoded in the source's thread" "$p50 / $p99 / $max ms" - - "report" -
   for what in received painted; do
     read -r p50 p99 max < <(percentiles "$work/latency.$what")
     frames=$(grep -c . "$work/latency.$what" || true)
