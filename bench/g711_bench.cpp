@@ -105,9 +105,10 @@ int main(int argc, char **argv)
     const double memcpy16 = rows[4].per_second;
     for (int law = 0; law < 2; ++law) {
         const Row &slower = rows[2 * law].per_second < rows[2 * law + 1].per_second ? rows[2 * law] : rows[2 * law + 1];
-        print_row(std::string("G.711 ") + slower.name + " (slower way)", format("%.0f Msamples/s", slower.per_second / 1e6),
-                  format("%.0f Msamples/s memcpy", memcpy16 / 1e6), format("%.2f", slower.per_second / memcpy16),
-                  ">= 1000x one 8 kHz channel", slower.per_second >= 8000.0 * 1000);
+        print_row(std::string("G.711 ") + slower.name + " (slower way)",
+                  format("%.0f Msamples/s", slower.per_second / 1e6), format("%.0f Msamples/s memcpy", memcpy16 / 1e6),
+                  format("%.2f", slower.per_second / memcpy16), ">= 1000x one 8 kHz channel",
+                  slower.per_second >= 8000.0 * 1000);
     }
     return 0;
 }

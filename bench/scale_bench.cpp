@@ -166,16 +166,17 @@ int main(int argc, char **argv)
     waitpid(modules, nullptr, 0);
 
     const double per_session = (at_all - at_half) / (sessions - half);
-    std::printf("%d sessions of 640x480 at 30 fps: %llu frames sent, %llu delivered; CPU %.1f%% of a core with %d, "
-                "%.1f%% with %d\n",
-                sessions, static_cast<unsigned long long>(sent), static_cast<unsigned long long>(delivered),
-                100 * at_half, half, 100 * at_all, sessions);
+    std::printf(
+        "%d sessions of 640x480 at 30 fps: %llu frames sent, %llu delivered; CPU %.1f%% of a core with %d, "
+        "%.1f%% with %d\n",
+        sessions, static_cast<unsigned long long>(sent), static_cast<unsigned long long>(delivered), 100 * at_half,
+        half, 100 * at_all, sessions);
     const std::string label = "Scale " + std::to_string(sessions) + " sessions 640x480 30 fps";
     print_row(label + ": frames delivered", std::to_string(delivered), std::to_string(sent) + " sent",
               format("%.4f", sent ? double(delivered) / sent : 0.0), "none lost", sent > 0 && delivered == sent);
     print_row(label + ": total CPU", format("%.1f%% of a core", 100 * at_all),
-              format("%.1f%% with ", 100 * at_half) + std::to_string(half), format("%.2f", at_all / at_half),
-              "report", true);
+              format("%.1f%% with ", 100 * at_half) + std::to_string(half), format("%.2f", at_all / at_half), "report",
+              true);
     print_row("Scale: one more session", format("%.2f%% of a core", 100 * per_session), "-", "-", "report", true);
     return 0;
 }

@@ -12,11 +12,15 @@ namespace {
 // paints and scales these without a per-frame conversion.
 constexpr int kOutput = QUARN_PIX_RGB32;
 
+void freePixels(void *pixels)
+{
+    std::free(pixels);
+}
+
 }  // namespace
 
 FrameDecoder::FrameDecoder()
-    : mBuffer(new (std::nothrow) uint8_t[QUARN_RGB_BUFFER_SIZE]),
-      mMjpeg(quarn_vdec_create(QUARN_CODEC_MJPEG, kOutput)),
+    : mBuffer(new (std::nothrow) uint8_t[QUARN_RGB_BUFFER_SIZE]), mMjpeg(quarn_vdec_create(QUARN_CODEC_MJPEG, kOutput)),
       mH264(quarn_vdec_create(QUARN_CODEC_H264, kOutput))
 {
 }
@@ -69,7 +73,7 @@ QImage FrameDecoder::decodeInto(quarn_vdec *decoder, const uint8_t *data, int le
     if (!pixels)
         return QImage();
     // The image owns the memory: the last copy to go frees it.
-    QImage image(pixels, width, height, static_cast<int>(stride), QImage::Format_RGB32, [](void *p) { std::free(p); }, pixels);
+    QImage image(pixels, width, height, static_cast<int>(stride), QImage::Format_RGB32, freePixels, pixels);
     if (quarn_vdec_output(decoder, pixels, bytes) < 0)
         return QImage();
     return image;

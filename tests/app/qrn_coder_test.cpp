@@ -53,17 +53,17 @@ QVector<QImage> decodeStream(Input input, int output, int width, int height)
         else if (input == Input::Yuyv)
             units.push_back(reference::yuyv(picture));
     }
-    Vdec decoder(input == Input::Yuyv ? nullptr
-                                      : quarn_vdec_create(input == Input::Jpeg ? QUARN_CODEC_MJPEG : QUARN_CODEC_H264,
-                                                          output));
+    Vdec decoder(input == Input::Yuyv
+                     ? nullptr
+                     : quarn_vdec_create(input == Input::Jpeg ? QUARN_CODEC_MJPEG : QUARN_CODEC_H264, output));
     auto out = outputBuffer();
     QVector<QImage> images;
     for (const auto &unit : units) {
         int w = 0, h = 0;
-        const int result = input == Input::Yuyv
-                               ? quarn_sws_process(QUARN_PIX_YUYV422, unit.data(), output, out.data(), width, height)
-                               : quarn_vdec_process(decoder.get(), unit.data(), static_cast<int>(unit.size()),
-                                                    out.data(), &w, &h);
+        const int result =
+            input == Input::Yuyv
+                ? quarn_sws_process(QUARN_PIX_YUYV422, unit.data(), output, out.data(), width, height)
+                : quarn_vdec_process(decoder.get(), unit.data(), static_cast<int>(unit.size()), out.data(), &w, &h);
         if (result != 0)
             return {};
         images.append(wrap(out, width, height, output));

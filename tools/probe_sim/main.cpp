@@ -169,8 +169,8 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
             (arg == "--discovery" ? options.discovery : options.smartconfig_listen) = true;
             continue;
         }
-        static const char *const kWithValue[] = {"--listen",     "--access",       "--fault", "--format",
-                                                 "--size",       "--fps",          "--kind",  "--device-type",
+        static const char *const kWithValue[] = {"--listen",     "--access",        "--fault", "--format",
+                                                 "--size",       "--fps",           "--kind",  "--device-type",
                                                  "--drop-every", "--fragment-size", "--stamps"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
             error = "unknown argument '" + arg + "'";
