@@ -8,6 +8,7 @@
 // scripts/p2p-servers.sh and stops them at the end.
 #include "PPPP_API.h"
 #include "PPPP_Device.h"
+#include "bench_row.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -167,21 +168,31 @@ int main(int argc, char **argv)
     }
     std::printf("connect (direct, median of 10):  %.0f ms\n", median(connects) * 1e3);
     std::printf("unknown ID answered (median):    %.2f ms\n", median(unknown) * 1e3);
+    print_row("P2P connect by ID, direct (layer)", format("%.0f ms", median(connects) * 1e3), "-", "-", "< 1000 ms",
+              median(connects) < 1.0);
+    print_row("P2P unknown ID answered (layer)", format("%.2f ms", median(unknown) * 1e3), "-", "-", "< 1 ms",
+              median(unknown) < 1e-3);
 
     Pair direct = connect_pair(listener, id, init);
-    std::printf("direct session, channel 2:       %.0f MB/s (%zu MiB)\n",
-                session_throughput(direct.host, direct.device, bytes), megabytes);
+    const double direct_mb = session_throughput(direct.host, direct.device, bytes);
+    std::printf("direct session, channel 2:       %.0f MB/s (%zu MiB)\n", direct_mb, megabytes);
     PPPP_Close(direct.host);
     PPPP_Close(direct.device);
 
     PPPP_Device_RelayOnly(listener, 1);
     Pair relayed = connect_pair(listener, id, init);
-    std::printf("relayed session, channel 2:      %.0f MB/s (connect %.0f ms)\n",
-                session_throughput(relayed.host, relayed.device, bytes), relayed.connect_seconds * 1e3);
+    const double relayed_mb = session_throughput(relayed.host, relayed.device, bytes);
+    std::printf("relayed session, channel 2:      %.0f MB/s (connect %.0f ms)\n", relayed_mb,
+                relayed.connect_seconds * 1e3);
     PPPP_Close(relayed.host);
     PPPP_Close(relayed.device);
 
-    std::printf("plain TCP socket:                %.0f MB/s\n", plain_tcp_throughput(bytes));
+    const double plain_mb = plain_tcp_throughput(bytes);
+    std::printf("plain TCP socket:                %.0f MB/s\n", plain_mb);
+    print_row("P2P channel 2, direct (layer, no SDK)", format("%.0f MB/s", direct_mb),
+              format("%.0f MB/s plain TCP", plain_mb), format("%.3f", direct_mb / plain_mb), "report", true);
+    print_row("P2P channel 2, relayed via TURN (layer, no SDK)", format("%.0f MB/s", relayed_mb),
+              format("%.0f MB/s plain TCP", plain_mb), format("%.3f", relayed_mb / plain_mb), "report", true);
 
     PPPP_Device_Unregister(listener);
     PPPP_DeInitialize();

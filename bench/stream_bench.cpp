@@ -12,12 +12,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench_row.h"
 #include "plain_stream_sender.h"
 #include "probe_simulator.h"
 #include "qrn_net.h"
@@ -30,9 +32,18 @@ struct Result {
     size_t frames = 0;
     uint64_t bytes = 0;
     double seconds = 0;
+    double cpu_seconds = 0;  // the whole process's, sender included
     double fps() const { return frames / seconds; }
+    double cpu_us_per_frame() const { return cpu_seconds * 1e6 / frames; }
     double mb_per_s() const { return bytes / seconds / 1e6; }
 };
+
+double process_cpu_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
 
 long resident_kib()
 {
@@ -72,6 +83,7 @@ public:
         }
         Result result;
         Clock::time_point start;
+        double cpu_start = 0;
         while (result.frames < frames) {
             int flags = 0;
             const int polled = QRN_NET_Poll(handle_, &flags, 5000);
@@ -81,8 +93,10 @@ public:
             }
             FrameElement *element = nullptr;
             while (result.frames < frames && QRN_NET_Video_RequestVideoData1(handle_, &element, nullptr) == 0) {
-                if (result.frames == 0)
+                if (result.frames == 0) {
                     start = Clock::now();  // timing starts at the first frame, as for the socket
+                    cpu_start = process_cpu_seconds();
+                }
                 result.bytes += sizeof(FrameHeader) + element->header.length;
                 QRN_NET_Video_ReleaseVideoData1(handle_, element);
                 ++result.frames;
@@ -91,6 +105,7 @@ public:
             }
         }
         result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        result.cpu_seconds = process_cpu_seconds() - cpu_start;
         QRN_NET_Video_End(handle_);
         FrameElement *element = nullptr;
         while (QRN_NET_Video_RequestVideoData1(handle_, &element, nullptr) == 0)
@@ -128,11 +143,13 @@ Result through_plain_socket(const PlainStream &stream, const std::string &addres
     result.frames = frames;
     ssize_t got = recv(connection, buffer.data(), buffer.size(), 0);
     const auto start = Clock::now();
+    const double cpu_start = process_cpu_seconds();
     while (got > 0) {
         result.bytes += static_cast<uint64_t>(got);
         got = recv(connection, buffer.data(), buffer.size(), 0);
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.cpu_seconds = process_cpu_seconds() - cpu_start;
     sender.join();
     close(connection);
     close(listener);
@@ -146,14 +163,21 @@ Result through_plain_socket(const PlainStream &stream, const std::string &addres
 
 void report(const char *name, const Result &r)
 {
-    std::printf("%-16s %7zu frames  %7.2f s  %9.1f frames/s  %8.1f MB/s\n", name, r.frames, r.seconds, r.fps(),
-                r.mb_per_s());
+    std::printf("%-16s %7zu frames  %7.2f s  %9.1f frames/s  %8.1f MB/s  %6.1f us CPU/frame\n", name, r.frames,
+                r.seconds, r.fps(), r.mb_per_s(), r.cpu_us_per_frame());
 }
 
 double median_fps(std::vector<Result> results)
 {
     std::sort(results.begin(), results.end(), [](const Result &a, const Result &b) { return a.fps() < b.fps(); });
     return results[results.size() / 2].fps();
+}
+
+double median_cpu(std::vector<Result> results)
+{
+    std::sort(results.begin(), results.end(),
+              [](const Result &a, const Result &b) { return a.cpu_us_per_frame() < b.cpu_us_per_frame(); });
+    return results[results.size() / 2].cpu_us_per_frame();
 }
 
 // The broker and the relay, started by the project's script for the run.
@@ -221,9 +245,9 @@ int main(int argc, char **argv)
 {
     const size_t frames = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 90000;
     const std::string address = argc > 2 ? argv[2] : "127.0.0.61";
-    const size_t p2p_frames = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : frames / 10;
-    const std::string servers_address = argc > 4 ? argv[4] : "127.11.254.1";
-    constexpr size_t kRounds = 9;
+    const size_t kRounds = argc > 3 ? std::max(1ul, std::strtoul(argv[3], nullptr, 10)) : 9;
+    const size_t p2p_frames = argc > 4 ? std::strtoul(argv[4], nullptr, 10) : frames / 10;
+    const std::string servers_address = argc > 5 ? argv[5] : "127.11.254.1";
     probesim::ProbeSimulator sim;
     sim.set_video_format(2, 1280, 960, 30);
     probesim::StreamOptions options;
@@ -255,6 +279,14 @@ int main(int argc, char **argv)
     std::printf("median: plain socket %.0f frames/s (%.0f MB/s), SDK %.0f frames/s (%.0f MB/s)\n", plain_fps,
                 plain_fps * frame_mb, sdk_fps, sdk_fps * frame_mb);
     std::printf("ratio (SDK / plain socket): %.3f\n", sdk_fps / plain_fps);
+    print_row("SDK receive LAN, 1280x960 MJPEG", format("%.0f frames/s", sdk_fps),
+              format("%.0f frames/s plain socket", plain_fps), format("%.2f", sdk_fps / plain_fps), ">= 0.9",
+              sdk_fps / plain_fps >= 0.9);
+    // CPU time per frame moves much less with the machine's load than the rate.
+    const double plain_cpu = median_cpu(plain_rounds);
+    const double sdk_cpu = median_cpu(sdk_rounds);
+    print_row("SDK receive LAN: process CPU per frame", format("%.1f us", sdk_cpu),
+              format("%.1f us plain socket", plain_cpu), format("%.2f", sdk_cpu / plain_cpu), "report", true);
     std::printf("LAN connect: %.3f s\n", sdk.connect_seconds);
     const auto &memory = sdk.memory;
     if (memory.size() >= 2) {
@@ -293,5 +325,12 @@ int main(int argc, char **argv)
                 relayed_fps, relayed_fps * frame_mb);
     std::printf("connect: LAN %.3f s, P2P direct %.3f s, P2P relayed %.3f s\n", sdk.connect_seconds,
                 direct.connect_seconds, relayed.connect_seconds);
+    print_row("SDK receive, direct P2P, 1280x960 MJPEG", format("%.0f frames/s", direct_fps),
+              format("%.0f frames/s plain socket", plain_fps), format("%.2f", direct_fps / plain_fps), "report", true);
+    // A live stream is 30 frames a second; a relayed session must carry ten.
+    constexpr double kLiveFps = 30;
+    print_row("SDK receive, relayed P2P, 1280x960 MJPEG", format("%.0f frames/s", relayed_fps),
+              format("%.0f frames/s live stream", kLiveFps), format("%.1f", relayed_fps / kLiveFps), ">= 10",
+              relayed_fps / kLiveFps >= 10);
     return 0;
 }

@@ -4,9 +4,10 @@
 # more under AddressSanitizer with UndefinedBehaviorSanitizer, the SDK and
 # camera tests under ThreadSanitizer, and each fuzz target for a short
 # while. Any failure, sanitizer report or fuzz finding fails the run; the
-# time of each stage is printed at the end.
-# --plain stops after the plain tests. QRN_FUZZ_SECONDS sets the time of
-# each fuzz target (default 25).
+# time of each stage is printed at the end. The quick benchmark table runs
+# after the plain tests, only to show it still runs.
+# --plain stops after the plain tests and that table. QRN_FUZZ_SECONDS sets
+# the time of each fuzz target (default 25).
 # Usage: scripts/test.sh [--plain]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,6 +33,8 @@ plain_tests() {
 stage dependencies bash scripts/install-deps.sh
 stage build bash scripts/build.sh
 stage tests plain_tests
+# The performance table still runs (its figures are not judged here).
+stage bench-quick bash bench/run --quick --build-dir build
 [ "$plain_only" -eq 0 ] || exit 0
 stage asan+ubsan bash scripts/sanitize.sh asan
 stage tsan bash scripts/sanitize.sh tsan

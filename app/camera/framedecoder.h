@@ -20,18 +20,21 @@ public:
     FrameDecoder(const FrameDecoder &) = delete;
     FrameDecoder &operator=(const FrameDecoder &) = delete;
 
-    // An RGB888 image that owns its pixels, or a null image when the frame
+    // An RGB32 image (0xFFRRGGBB) that owns its pixels, or a null image when the frame
     // cannot be decoded or its format is unknown. data holds header.length bytes.
     QImage decode(const FrameHeader &header, const uint8_t *data);
 
 private:
+    QImage convertRaw(const FrameHeader &header, const uint8_t *data, int length);
+    QImage decodeInto(quarn_vdec *decoder, const uint8_t *data, int length);
+
     struct DecoderDeleter {
         void operator()(quarn_vdec *decoder) const { quarn_vdec_destory(decoder); }
     };
     using Decoder = std::unique_ptr<quarn_vdec, DecoderDeleter>;
 
-    // QUARN_RGB_BUFFER_SIZE bytes; without it every frame is skipped, as a
-    // frame thread has no one to report to.
+    // QUARN_RGB_BUFFER_SIZE bytes, for raw frames; without it every frame
+    // is skipped, as a frame thread has no one to report to.
     std::unique_ptr<uint8_t[]> mBuffer;
     Decoder mMjpeg;
     Decoder mH264;

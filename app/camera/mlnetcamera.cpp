@@ -125,8 +125,10 @@ void MlNetCamera::run()
         const int length = ML_GetVideoFrame(mPreviewHandle, mFrameBuffer, &mFrameInfo);
         if (length > 0 && length <= ML_FRAME_BUFFER_SIZE) {
             // A frame that does not decode gives a null image, sent like any other.
+            // Each frame is a new image that nothing changes afterwards, so
+            // sharing it costs no copy and nobody sees a difference.
             mLastFrame = QImage::fromData(reinterpret_cast<const uchar *>(mFrameBuffer), length, "jpg");
-            emit videoCaptured(mCaptureId, mLastFrame.copy());
+            emit videoCaptured(mCaptureId, mLastFrame);
             // A still is a picture: a request waits for the next frame that decodes.
             if (!mLastFrame.isNull() && mCaptureRequested.exchange(false))
                 emit imageCaptured(mCaptureId, mLastFrame);

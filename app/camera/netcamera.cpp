@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "framedecoder.h"
+#include "frametrace.h"
 
 namespace KelvoWifi {
 
@@ -274,7 +275,9 @@ void NetCamera::takeVideo(int handle, FrameDecoder &decoder)
     int remaining = 0;
     if (QRN_NET_Video_RequestVideoData1(handle, &element, &remaining) < 0 || !element)
         return;
-    const QImage frame = decoder.decode(*QRN_FrameElement_Header(element), QRN_FrameElement_Data(element));
+    const FrameHeader &header = *QRN_FrameElement_Header(element);
+    const uint32_t sequence = header.sequence;
+    const QImage frame = decoder.decode(header, QRN_FrameElement_Data(element));
     QRN_NET_Video_ReleaseVideoData1(handle, element);
     if (frame.isNull())
         return;
@@ -284,6 +287,8 @@ void NetCamera::takeVideo(int handle, FrameDecoder &decoder)
         mLastFrame = frame;
         id = ++mCaptureId;
     }
+    if (FrameTrace::enabled())
+        FrameTrace::decoded(id, sequence);
     emit videoCaptured(id, frame);
 }
 

@@ -1,5 +1,6 @@
 #include "videowidget.h"
 
+#include "frametrace.h"
 #include "videowidgetsurface.h"
 
 #include <QMutexLocker>
@@ -83,6 +84,8 @@ void VideoWidget::paintEvent(QPaintEvent *event)
         mSurface->paintFrame(&painter);
         painter.restore();
         paintZoneOverlay(&painter, mOverlay, target);
+        if (FrameTrace::enabled())
+            FrameTrace::painted();
     } else {
         painter.fillRect(event->rect(), background);
     }

@@ -1,3 +1,4 @@
+#include "frametrace.h"
 #include "mainwindow.h"
 #include "singleapplication.h"
 
@@ -11,5 +12,6 @@ int main(int argc, char *argv[])
     MainWindow window;
     app.mainWindow = &window;
     window.show();
+    FrameTrace::watch(&window);
     return app.exec();
 }

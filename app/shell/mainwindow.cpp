@@ -3,6 +3,7 @@
 #include "about.h"
 #include "captureinspection.h"
 #include "capturefiles.h"
+#include "frametrace.h"
 #include "inspectiondialog.h"
 #include "liveinspector.h"
 #include "settingsfile.h"
@@ -339,6 +340,8 @@ int MainWindow::disconnectDevice(int deviceType)
 
 void MainWindow::onVideoCaptured(int captureId, QImage image)
 {
+    if (FrameTrace::enabled())
+        FrameTrace::received(captureId);
     // A frame queued before the disconnect must not repaint the cleared picture.
     if (!mConnected)
         return;

@@ -27,7 +27,7 @@ constexpr size_t kInputPadding = 64;
 extern "C" int quarn_sws_process(int input_format, const uint8_t *in, int output_format, uint8_t *out, int width,
                                  int height)
 {
-    if (input_format != QUARN_PIX_YUYV422 || output_format != QUARN_PIX_RGB24 || !in || !out)
+    if (input_format != QUARN_PIX_YUYV422 || !qrn_coder::is_output_format(output_format) || !in || !out)
         return QUARN_CODER_ERR_ARGUMENT;
     // Each Y0 U Y1 V group carries two pixels.
     if (width <= 0 || height <= 0 || width % 2 != 0 || width > INT_MAX / 2)
@@ -46,5 +46,6 @@ extern "C" int quarn_sws_process(int input_format, const uint8_t *in, int output
 
     const uint8_t *const planes[4] = {cache.padded.data(), nullptr, nullptr, nullptr};
     const int strides[4] = {width * 2, 0, 0, 0};
-    return qrn_coder::write_rgb(&cache.converter, {planes, strides, AV_PIX_FMT_YUYV422, width, height, false}, out);
+    return qrn_coder::write_rgb(&cache.converter, {planes, strides, AV_PIX_FMT_YUYV422, width, height, false},
+                                output_format, out);
 }

@@ -9,6 +9,8 @@ extern "C" {
 
 #include <cstdint>
 
+#include "qrn_coder.h"
+
 namespace qrn_coder {
 
 struct PlanarPicture {
@@ -20,10 +22,14 @@ struct PlanarPicture {
     bool full_range;  // luminance 0..255 rather than 16..235
 };
 
-// Converts into out (QUARN_RGB_BUFFER_SIZE bytes) with rows padded to four
-// bytes. *converter is reused while the picture's shape stays the same.
-// Returns 0 or a negative quarn_coder_result; nothing is written when the
-// picture does not fit. Throws nothing: the C entry points call it.
-int write_rgb(SwsContext **converter, const PlanarPicture &picture, uint8_t *out);
+// QUARN_PIX_RGB24 or QUARN_PIX_RGB32.
+bool is_output_format(int format);
+
+// Converts into out (QUARN_RGB_BUFFER_SIZE bytes, or the picture's
+// quarn_output_bytes) in output_format, with rows padded to four bytes.
+// *converter is reused while the picture's shape stays the same. Returns 0
+// or a negative quarn_coder_result; nothing is written when the picture does
+// not fit QUARN_RGB_BUFFER_SIZE. Throws nothing: the C entry points call it.
+int write_rgb(SwsContext **converter, const PlanarPicture &picture, int output_format, uint8_t *out);
 
 }  // namespace qrn_coder

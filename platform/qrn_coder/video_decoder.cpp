@@ -16,8 +16,10 @@ extern "C" {
 struct quarn_vdec {
     AVCodecContext *context = nullptr;
     AVPacket *packet = nullptr;
-    AVFrame *frame = nullptr;
+    AVFrame *frame = nullptr;  // the last picture decoded, until the next frame
+    bool holds_picture = false;
     SwsContext *converter = nullptr;
+    int output_format = QUARN_PIX_RGB24;
     // Decoders read a little past the end of their input, so every frame
     // is copied here with zeroed padding behind it.
     std::vector<uint8_t> padded;
@@ -80,7 +82,7 @@ bool frame_is_sound(const AVFrame *frame)
 extern "C" quarn_vdec *quarn_vdec_create(int codec, int output_format)
 {
     const AVCodecID id = codec_id(codec);
-    if (id == AV_CODEC_ID_NONE || output_format != QUARN_PIX_RGB24)
+    if (id == AV_CODEC_ID_NONE || !qrn_coder::is_output_format(output_format))
         return nullptr;
     const AVCodec *decoder = avcodec_find_decoder(id);
     if (!decoder)
@@ -88,6 +90,7 @@ extern "C" quarn_vdec *quarn_vdec_create(int codec, int output_format)
     auto vdec = new (std::nothrow) quarn_vdec;
     if (!vdec)
         return nullptr;
+    vdec->output_format = output_format;
     vdec->context = avcodec_alloc_context3(decoder);
     vdec->packet = av_packet_alloc();
     vdec->frame = av_frame_alloc();
@@ -109,11 +112,14 @@ extern "C" quarn_vdec *quarn_vdec_create(int codec, int output_format)
     return vdec;
 }
 
-extern "C" int quarn_vdec_process(quarn_vdec *decoder, const uint8_t *data, int length, uint8_t *out, int *width,
-                                  int *height)
+extern "C" int quarn_vdec_decode(quarn_vdec *decoder, const uint8_t *data, int length, int *width, int *height)
 {
-    if (!decoder || !data || !out || !width || !height || length <= 0)
+    if (!decoder || !data || !width || !height || length <= 0)
         return QUARN_CODER_ERR_ARGUMENT;
+    if (decoder->holds_picture) {
+        av_frame_unref(decoder->frame);
+        decoder->holds_picture = false;
+    }
 
     try {
         decoder->padded.resize(static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE);
@@ -136,20 +142,55 @@ extern "C" int quarn_vdec_process(quarn_vdec *decoder, const uint8_t *data, int 
         return QUARN_CODER_ERR_NO_PICTURE;
     if (received < 0)
         return QUARN_CODER_ERR_DECODE;
-
-    int result = QUARN_CODER_ERR_DECODE;
-    if (frame_is_sound(decoder->frame)) {
-        const AVFrame *f = decoder->frame;
-        bool full_range = f->color_range == AVCOL_RANGE_JPEG;
-        const AVPixelFormat format = plain_format(static_cast<AVPixelFormat>(f->format), full_range);
-        const qrn_coder::PlanarPicture picture{f->data, f->linesize, format, f->width, f->height, full_range};
-        result = qrn_coder::write_rgb(&decoder->converter, picture, out);
-        if (result == QUARN_CODER_OK) {
-            *width = f->width;
-            *height = f->height;
-        }
+    if (!frame_is_sound(decoder->frame) || decoder->frame->width <= 0 || decoder->frame->height <= 0) {
+        av_frame_unref(decoder->frame);
+        return QUARN_CODER_ERR_DECODE;
     }
-    av_frame_unref(decoder->frame);
+    decoder->holds_picture = true;
+    *width = decoder->frame->width;
+    *height = decoder->frame->height;
+    return QUARN_CODER_OK;
+}
+
+namespace {
+
+// The picture the decoder holds into out, which has room for it.
+int output_held(quarn_vdec *decoder, uint8_t *out)
+{
+    const AVFrame *f = decoder->frame;
+    bool full_range = f->color_range == AVCOL_RANGE_JPEG;
+    const AVPixelFormat format = plain_format(static_cast<AVPixelFormat>(f->format), full_range);
+    const qrn_coder::PlanarPicture picture{f->data, f->linesize, format, f->width, f->height, full_range};
+    return qrn_coder::write_rgb(&decoder->converter, picture, decoder->output_format, out);
+}
+
+}  // namespace
+
+extern "C" int quarn_vdec_output(quarn_vdec *decoder, uint8_t *out, int64_t out_size)
+{
+    if (!decoder || !out)
+        return QUARN_CODER_ERR_ARGUMENT;
+    if (!decoder->holds_picture)
+        return QUARN_CODER_ERR_NO_PICTURE;
+    if (out_size < quarn_output_bytes(decoder->output_format, decoder->frame->width, decoder->frame->height))
+        return QUARN_CODER_ERR_TOO_LARGE;
+    return output_held(decoder, out);
+}
+
+extern "C" int quarn_vdec_process(quarn_vdec *decoder, const uint8_t *data, int length, uint8_t *out, int *width,
+                                  int *height)
+{
+    if (!decoder || !data || !out || !width || !height || length <= 0)
+        return QUARN_CODER_ERR_ARGUMENT;
+    int decoded_width = 0, decoded_height = 0;
+    int result = quarn_vdec_decode(decoder, data, length, &decoded_width, &decoded_height);
+    // The whole buffer is the room: a picture that fills it is written.
+    if (result == QUARN_CODER_OK)
+        result = output_held(decoder, out);
+    if (result == QUARN_CODER_OK) {
+        *width = decoded_width;
+        *height = decoded_height;
+    }
     return result;
 }
 

@@ -118,6 +118,14 @@ void CaptureFilesTest::jpegIsWholeAtQuality100()
     QCOMPARE(bytes, atQuality100);
     // Only the picture is left in the folder: the temporary file is gone.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"still.jpg"}));
+
+    // Sources deliver 32-bit or 24-bit frames of the same pixels: a still
+    // is the same file either way.
+    const QString fromRgb888 = dir.filePath("rgb888.jpg");
+    QVERIFY(writeJpeg(picture.convertToFormat(QImage::Format_RGB888), fromRgb888));
+    QFile other(fromRgb888);
+    QVERIFY(other.open(QIODevice::ReadOnly));
+    QCOMPARE(other.readAll(), bytes);
 }
 
 void CaptureFilesTest::failedWriteLeavesNothingAndKeepsTheOldFile_data()

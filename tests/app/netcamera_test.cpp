@@ -434,7 +434,7 @@ void NetCameraTest::decodedFramesMatchIndependentDecoders()
     QCOMPARE(mCamera->setStreaming(false), 0);
     QCOMPARE(mCamera->disconnect(), 0);
     mCamera.reset();
-    QCOMPARE(received.format(), QImage::Format_RGB888);
+    QCOMPARE(received.format(), QImage::Format_RGB32);
     const int difference = reference::maxDifference(received, expected);
     QVERIFY2(difference >= 0 && difference <= tolerance, qPrintable(QString::number(difference)));
 }

@@ -27,10 +27,48 @@ std::vector<uint8_t> outputBuffer()
     return std::vector<uint8_t>(QUARN_RGB_BUFFER_SIZE, 0xA5);
 }
 
-QImage wrap(const std::vector<uint8_t> &buffer, int width, int height)
+QImage wrap(const std::vector<uint8_t> &buffer, int width, int height, int output = QUARN_PIX_RGB24)
 {
     // No stride given: the image assumes rows padded to four bytes.
-    return QImage(buffer.data(), width, height, QImage::Format_RGB888).copy();
+    return QImage(buffer.data(), width, height,
+                  output == QUARN_PIX_RGB32 ? QImage::Format_RGB32 : QImage::Format_RGB888)
+        .copy();
+}
+
+enum class Input { Jpeg, H264, Yuyv };
+
+// Every picture of a short stream of the given kind, decoded to output; an
+// empty list when a step fails or there is no H.264 encoder.
+QVector<QImage> decodeStream(Input input, int output, int width, int height)
+{
+    QVector<probesim::YuvImage> pictures;
+    for (uint32_t frame = 0; frame < 3; ++frame)
+        pictures.append(reference::colourPicture(width, height, frame));
+    std::vector<std::vector<uint8_t>> units;
+    if (input == Input::H264)
+        units = reference::h264(pictures);
+    for (const auto &picture : pictures) {
+        if (input == Input::Jpeg)
+            units.push_back(reference::jpeg(reference::rgb(picture)));
+        else if (input == Input::Yuyv)
+            units.push_back(reference::yuyv(picture));
+    }
+    Vdec decoder(input == Input::Yuyv
+                     ? nullptr
+                     : quarn_vdec_create(input == Input::Jpeg ? QUARN_CODEC_MJPEG : QUARN_CODEC_H264, output));
+    auto out = outputBuffer();
+    QVector<QImage> images;
+    for (const auto &unit : units) {
+        int w = 0, h = 0;
+        const int result =
+            input == Input::Yuyv
+                ? quarn_sws_process(QUARN_PIX_YUYV422, unit.data(), output, out.data(), width, height)
+                : quarn_vdec_process(decoder.get(), unit.data(), static_cast<int>(unit.size()), out.data(), &w, &h);
+        if (result != 0)
+            return {};
+        images.append(wrap(out, width, height, output));
+    }
+    return images;
 }
 
 }  // namespace
@@ -51,6 +89,10 @@ private slots:
     void brokenDataGivesANegativeCode();
     void decoderGoesOnAfterBrokenData();
     void unknownCodecsAndFormatsAreRefused();
+    void rgb32HoldsTheRgb24Pixels_data();
+    void rgb32HoldsTheRgb24Pixels();
+    void twoStepOutputStaysInItsRoom_data();
+    void twoStepOutputStaysInItsRoom();
 };
 
 void QrnCoderTest::jpegAgreesWithDjpeg_data()
@@ -253,6 +295,84 @@ void QrnCoderTest::unknownCodecsAndFormatsAreRefused()
              int(QUARN_CODER_ERR_ARGUMENT));
     int width = 0, height = 0;
     QCOMPARE(quarn_vdec_process(nullptr, raw.data(), 4, out.data(), &width, &height), int(QUARN_CODER_ERR_ARGUMENT));
+}
+
+void QrnCoderTest::rgb32HoldsTheRgb24Pixels_data()
+{
+    QTest::addColumn<int>("input");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("tolerance");
+    QTest::newRow("JPEG 1280x960") << int(Input::Jpeg) << 1280 << 960 << 0;
+    // Not a whole number of swscale's 8-pixel groups: the last pixels of
+    // each row take the scratch path.
+    QTest::newRow("JPEG 318x240") << int(Input::Jpeg) << 318 << 240 << 0;
+    QTest::newRow("H.264 318x240") << int(Input::H264) << 318 << 240 << 0;
+    // swscale converts packed YUYV to either output by a different path,
+    // whose rounding differs by a few steps.
+    QTest::newRow("YUYV 642x482") << int(Input::Yuyv) << 642 << 482 << kFormulaTolerance;
+}
+
+// The 32-bit output is the 24-bit picture, each pixel one opaque word.
+void QrnCoderTest::rgb32HoldsTheRgb24Pixels()
+{
+    QFETCH(int, input);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, tolerance);
+    const QVector<QImage> rgb24 = decodeStream(Input(input), QUARN_PIX_RGB24, width, height);
+    if (rgb24.isEmpty() && Input(input) == Input::H264)
+        QSKIP("this machine's libavcodec has no H.264 encoder");
+    const QVector<QImage> rgb32 = decodeStream(Input(input), QUARN_PIX_RGB32, width, height);
+    QVERIFY(!rgb24.isEmpty());
+    QCOMPARE(rgb32.size(), rgb24.size());
+    for (int i = 0; i < rgb32.size(); ++i) {
+        const int difference = reference::maxDifference(rgb32[i], rgb24[i]);
+        QVERIFY2(difference >= 0 && difference <= tolerance, qPrintable(QString::number(difference)));
+        for (int y = 0; y < height; ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(rgb32[i].constScanLine(y));
+            QVERIFY2(std::all_of(line, line + width, [](QRgb p) { return qAlpha(p) == 255; }),
+                     qPrintable(QStringLiteral("frame %1, row %2 not opaque").arg(i).arg(y)));
+        }
+    }
+}
+
+void QrnCoderTest::twoStepOutputStaysInItsRoom_data()
+{
+    QTest::addColumn<int>("output");
+    QTest::addColumn<int>("width");
+    // swscale's 32-bit converters write a group of pixels past the row at
+    // such widths: the room behind the rows takes them.
+    QTest::newRow("RGB32 200 wide") << int(QUARN_PIX_RGB32) << 200;
+    QTest::newRow("RGB32 24 wide") << int(QUARN_PIX_RGB32) << 24;
+    QTest::newRow("RGB32 318 wide") << int(QUARN_PIX_RGB32) << 318;
+    QTest::newRow("RGB24 318 wide") << int(QUARN_PIX_RGB24) << 318;
+}
+
+void QrnCoderTest::twoStepOutputStaysInItsRoom()
+{
+    QFETCH(int, output);
+    QFETCH(int, width);
+    const int height = 100;
+    const auto jpeg = reference::jpeg(reference::rgb(reference::colourPicture(width, height, 2)));
+    Vdec decoder(quarn_vdec_create(QUARN_CODEC_MJPEG, output));
+    QVERIFY(decoder);
+    int w = 0, h = 0;
+    QCOMPARE(quarn_vdec_decode(decoder.get(), jpeg.data(), static_cast<int>(jpeg.size()), &w, &h), 0);
+    QCOMPARE(QSize(w, h), QSize(width, height));
+
+    const int64_t room = quarn_output_bytes(output, width, height);
+    std::vector<uint8_t> out(static_cast<size_t>(room) + 4096, 0xA5);
+    QCOMPARE(quarn_vdec_output(decoder.get(), out.data(), room - 1), int(QUARN_CODER_ERR_TOO_LARGE));
+    QVERIFY2(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xA5; }), "nothing written");
+    QCOMPARE(quarn_vdec_output(decoder.get(), out.data(), room), 0);
+    QVERIFY2(std::all_of(out.begin() + room, out.end(), [](uint8_t b) { return b == 0xA5; }), "written past the room");
+
+    // The same picture as the one-step call gives.
+    auto whole = outputBuffer();
+    QCOMPARE(quarn_vdec_process(decoder.get(), jpeg.data(), static_cast<int>(jpeg.size()), whole.data(), &w, &h), 0);
+    const int64_t stride = quarn_output_stride(output, width);
+    QVERIFY(std::equal(out.begin(), out.begin() + stride * height, whole.begin()));
 }
 
 QTEST_GUILESS_MAIN(QrnCoderTest)

@@ -1,5 +1,6 @@
 // qrn-probe-sim: runs one simulated probe until SIGINT or SIGTERM.
 #include "probe_simulator.h"
+#include "send_stamps.h"
 #include "smartconfig_listener.h"
 #include "fault.h"
 #include "ml_module_main.h"
@@ -25,7 +26,8 @@ constexpr const char *kUsageHead =
     "                     [--fault NAME] [--chaos SEED[:RATE]] [--device-type N]\n"
     "                     [--format mjpeg|h264|yuyv] [--size WxH] [--fps N]\n"
     "                     [--strip-dht] [--drop-every N] [--fragment-size N]\n"
-    "                     [--discovery] [--smartconfig-listen] [--list-faults]\n"
+    "                     [--discovery] [--smartconfig-listen] [--stamps FILE]\n"
+    "                     [--list-faults]\n"
     "                     [--device-id ID [--p2p CONFIG] [--relay-sessions N]]\n"
     "\n"
     "  --kind qrn|ml        the module's kind (default qrn); ml serves the second\n"
@@ -64,6 +66,8 @@ constexpr const char *kUsageTail =
     "                       names the broker and the relay (default: the file\n"
     "                       QRN_P2P_CONFIG names, else loopback)\n"
     "  --relay-sessions N   relay-first-sessions: how many sessions (default all)\n"
+    "  --stamps FILE        write \"SEQUENCE NANOSECONDS\" to FILE as each video\n"
+    "                       frame goes out (wall clock), for latency benchmarks\n"
     "  --list-faults        every fault with what it does, as a markdown list\n"
     "  --help               this text\n";
 
@@ -108,6 +112,7 @@ struct Options {
     std::string device_id;
     std::string p2p_config;
     int relay_sessions = -1;
+    std::string stamps;
     bool help = false;
     bool list_faults = false;
 };
@@ -185,10 +190,10 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
             (arg == "--discovery" ? options.discovery : options.smartconfig_listen) = true;
             continue;
         }
-        static const char *const kWithValue[] = {"--listen",     "--access",       "--fault", "--format",
-                                                 "--size",       "--fps",          "--kind",  "--device-type",
+        static const char *const kWithValue[] = {"--listen",     "--access",        "--fault",     "--format",
+                                                 "--size",       "--fps",           "--kind",      "--device-type",
                                                  "--drop-every", "--fragment-size", "--device-id", "--p2p",
-                                                 "--relay-sessions", "--chaos"};
+                                                 "--relay-sessions", "--chaos",     "--stamps"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
             error = "unknown argument '" + arg + "'";
             return std::nullopt;
@@ -218,6 +223,8 @@ std::optional<Options> parse(int argc, char **argv, std::string &error)
                 return std::nullopt;
             }
             options.device_type = static_cast<int32_t>(type);
+        } else if (arg == "--stamps") {
+            options.stamps = value;
         } else if (arg == "--access") {
             options.access.push_back(value);
         } else if (arg == "--device-id") {
@@ -386,6 +393,10 @@ int main(int argc, char **argv)
     if (options->ml_kind)
         return probesim::run_ml_module(ml_options(*options), stop_signals);
 
+    if (!options->stamps.empty() && !probesim::open_send_stamps(options->stamps)) {
+        std::cerr << "qrn-probe-sim: cannot write " << options->stamps << "\n";
+        return EXIT_FAILURE;
+    }
     probesim::DeviceModel model;
     model.access_strings = options->access;
     const bool by_id = !options->device_id.empty();

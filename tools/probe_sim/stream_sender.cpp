@@ -2,6 +2,7 @@
 
 #include "jpeg_encoder.h"
 #include "probe_wire.h"
+#include "send_stamps.h"
 
 #include <algorithm>
 
@@ -42,6 +43,12 @@ bool dropped(const FrameOrder &order, uint32_t sequence)
 }
 
 }  // namespace
+
+namespace {
+const std::atomic<bool> kNeverStopped{false};
+}  // namespace
+
+StreamLink::StreamLink(net::Socket socket) : StreamLink(std::move(socket), nullptr, kNeverStopped) {}
 
 StreamLink::StreamLink(net::Socket socket, std::shared_ptr<Chaos> chaos, const std::atomic<bool> &stop)
     : socket_(std::move(socket)), chaos_(std::move(chaos)), stop_(stop)
@@ -146,6 +153,7 @@ FrameOutcome VideoSender::send_next(StreamLink &link, const FrameOrder &order, u
             // The packets are ready: only the sequence number changes.
             std::vector<uint8_t> &packets = frame->packets;
             wire::put_u32(&packets[wire::kHeaderSize + wire::kFrameSequenceOffset], sequence);
+            stamp_sent(sequence);
             if (!link.write(packets))
                 return FrameOutcome::WriteFailed;
             bytes_written += packets.size();
@@ -160,6 +168,7 @@ FrameOutcome VideoSender::send_next(StreamLink &link, const FrameOrder &order, u
         return FrameOutcome::Skipped;
     if (payload[16])
         key_frame_pending_ = false;
+    stamp_sent(sequence);
     return send_faulted(link, std::move(payload), order, bytes_written);
 }
 

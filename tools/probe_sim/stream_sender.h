@@ -22,6 +22,7 @@ namespace probesim {
 class StreamLink {
 public:
     // Writes block, so one large write per frame goes out at the link's pace.
+    explicit StreamLink(net::Socket socket);
     // With chaos, every write is one draw of the link's channel; stop ends its pauses.
     StreamLink(net::Socket socket, std::shared_ptr<Chaos> chaos, const std::atomic<bool> &stop);
 
