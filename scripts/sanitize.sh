@@ -3,7 +3,8 @@
 #   asan  AddressSanitizer with UndefinedBehaviorSanitizer over everything:
 #         every ctest test, the viewer's QtTests, the simulator and the tool
 #         (build-asan).
-#   tsan  ThreadSanitizer over the SDK's tests (label sdk) and the camera
+#   tsan  ThreadSanitizer over the SDK's tests (label sdk), the peer-to-peer
+#         layer's and sessions by device ID (label p2p) and the camera
 #         sources' tests (label camera) (build-tsan).
 # Any report fails the run. scripts/sanitizers/lsan.supp leaves out only
 # outside libraries' own leaks.
@@ -44,8 +45,9 @@ run() {
       # therefore left out; every access in our code is still checked.
       export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1"
       configure build-tsan thread
-      cmake --build build-tsan -j"$(nproc)" --target qrn_tests ml_camera_test mlnetcamera_test netcamera_test usbcamera_test
-      QRN_TEST_TIME_SCALE=6 ctest --test-dir build-tsan --output-on-failure -j2 -L 'sdk|camera'
+      cmake --build build-tsan -j"$(nproc)" --target qrn_tests qrn_p2p_tests pppp_tests pppp-peer \
+        ml_camera_test mlnetcamera_test netcamera_test usbcamera_test
+      QRN_TEST_TIME_SCALE=6 ctest --test-dir build-tsan --output-on-failure -j2 -L 'sdk|camera|p2p'
       ;;
     *)
       echo "unknown sanitizer: $kind (asan or tsan)" >&2
