@@ -7,6 +7,7 @@
 #include "inspectiondialog.h"
 #include "liveinspector.h"
 #include "settingsfile.h"
+#include "mlbrightnesssender.h"
 #include "mlnetcamera.h"
 #include "netcamera.h"
 #include "ui_mainwindow.h"
@@ -56,7 +57,6 @@ const int kEnglish = 1;
 const int kRequestedWidth = 960;
 // Used when a source cannot tell its own height: 4:3 with the width.
 const int kFallbackHeight = 720;
-const int kMlContrast = 40;
 const int kFirstDeviceType = 0x1000;
 const int kFpsTickMs = 1000;
 
@@ -102,6 +102,7 @@ MainWindow::MainWindow()
     , mUsbCamera(nullptr)
     , mNetCamera(nullptr)
     , mMlCamera(nullptr)
+    , mMlBrightnessSender(nullptr)
     , mCameraType(0)
     , mAbout(nullptr)
     , mSettings(nullptr)
@@ -153,6 +154,8 @@ MainWindow::MainWindow()
     mUsbCamera = new USBCamera();
     mNetCamera = new NetCamera();
     mMlCamera = new MlNetCamera();
+    mMlBrightnessSender = new MlBrightnessSender(this);
+    mMlBrightnessSender->setObjectName(QStringLiteral("mMlBrightnessSender"));
 
     mAbout = new About();
     mAbout->setModal(true);
@@ -266,7 +269,7 @@ int MainWindow::connectDevice(int deviceType)
         camera = mUsbCamera;
     } else if (mMlCamera->open() == 0) {
         // open() has started the stream already.
-        MlNetCamera::setCameraParams(brightness, kMlContrast, 0, 0, nullptr, 0);
+        MlNetCamera::setCameraParams(brightness, MlBrightnessSender::kContrast, 0, 0, nullptr, 0);
     } else {
         if (mNetCamera->connect(0) != 0) {
             waiting.restore();
@@ -547,7 +550,7 @@ void MainWindow::on_brightnessSlider_valueChanged(int value)
 {
     if (mCameraType != kUsb) {
         mNetCamera->setBrightness(static_cast<float>(value));
-        MlNetCamera::setCameraParams(value, kMlContrast, 0, 0, nullptr, 0);
+        mMlBrightnessSender->send(value);
     } else {
         mUsbCamera->setBrightness(static_cast<float>(value));
     }

@@ -24,6 +24,7 @@ class QLineSeries;
 }
 
 namespace KelvoWifi {
+class MlBrightnessSender;
 class MlNetCamera;
 class NetCamera;
 class USBCamera;
@@ -108,6 +109,8 @@ private:
     KelvoWifi::USBCamera *mUsbCamera;
     KelvoWifi::NetCamera *mNetCamera;
     KelvoWifi::MlNetCamera *mMlCamera;
+    // The slider's brightness for the second kind of module, sent off the GUI thread.
+    KelvoWifi::MlBrightnessSender *mMlBrightnessSender;
     int mCameraType;
     QString mStoragePath;
     About *mAbout;

@@ -4,6 +4,7 @@
 // its own working directory (the settings file lives there) and its own
 // module addresses.
 #include "mainwindow.h"
+#include "mlbrightnesssender.h"
 #include "videowidget.h"
 
 #include <ml_camera.h>
@@ -142,6 +143,7 @@ private slots:
     void settingsFileHoldsTheSixKeysAfterASession();
     void storedBrightnessGoesOutAtStartUnless128_data();
     void storedBrightnessGoesOutAtStartUnless128();
+    void sliderBurstLeavesTheModuleAtTheLastValue();
     void chartKeeps359PointsOfFramesPerSecond();
     void rebootReconfiguresTheSecondModule();
     void filesAndFoldersOpenOnTheDesktop();
@@ -157,6 +159,7 @@ private:
     void startSecondModule();
     void buildWindow();
     bool secondModuleLinked() const;
+    bool brightnessSent() const;
     bool connectWindow();
     QString picturesFolder() const { return mScratch->filePath("pictures"); }
     int store(const QImage &image);
@@ -232,6 +235,13 @@ bool MainWindowSessionTest::secondModuleLinked() const
     return ML_IsDeviceConnected(ML_StartPreview(ML_DEFAULT_ADDRESS)) == 1;
 }
 
+// The slider's values go to the second kind of module from a thread.
+bool MainWindowSessionTest::brightnessSent() const
+{
+    auto *sender = mWindow->findChild<KelvoWifi::MlBrightnessSender *>(QStringLiteral("mMlBrightnessSender"));
+    return sender && sender->waitUntilSent(kWaitMs);
+}
+
 bool MainWindowSessionTest::connectWindow()
 {
     child<QPushButton>(*mWindow, "mConnectDeviceButton")->click();
@@ -253,6 +263,7 @@ void MainWindowSessionTest::wifiPrefersTheSecondModule()
     writeSettings({{"KEY_CAMERA_TYPE_STR", 1}, {"BRIGHTNESS_STR", 128}});
     buildWindow();
     QTRY_VERIFY_WITH_TIMEOUT(secondModuleLinked(), kWaitMs);
+    QVERIFY(brightnessSent());
     QCOMPARE(mSecondModule->state().device.params.brightness, 50);  // the module's own
 
     BoxAnswerer answerer("Ok");
@@ -554,6 +565,7 @@ void MainWindowSessionTest::storedBrightnessGoesOutAtStartUnless128()
     startSecondModule();
     writeSettings({{"KEY_CAMERA_TYPE_STR", 1}, {"BRIGHTNESS_STR", stored}});
     buildWindow();
+    QVERIFY(brightnessSent());
     QCOMPARE(mSecondModule->state().device.params.brightness, onModule);
     QCOMPARE(child<QSlider>(*mWindow, "brightnessSlider")->value(), stored);
     QCOMPARE(child<QLabel>(*mWindow, "currentBrightnessLabel")->text(), QString::number(stored));
@@ -561,8 +573,25 @@ void MainWindowSessionTest::storedBrightnessGoesOutAtStartUnless128()
 
     // Reset moves the slider to 170, which goes out and is stored.
     child<QAction>(*mWindow, "action_Reset")->trigger();
+    QVERIFY(brightnessSent());
     QCOMPARE(mSecondModule->state().device.params.brightness, 170);
     QCOMPARE(settings().value("BRIGHTNESS_STR").toInt(), 170);
+}
+
+// The values go out from a thread and newer ones overtake those still
+// waiting: the module must still end at the slider's last value.
+void MainWindowSessionTest::sliderBurstLeavesTheModuleAtTheLastValue()
+{
+    startSecondModule();
+    writeSettings({{"KEY_CAMERA_TYPE_STR", 1}, {"BRIGHTNESS_STR", 128}});
+    buildWindow();
+    auto *slider = child<QSlider>(*mWindow, "brightnessSlider");
+    for (int value = 0; value <= 250; value += 5)
+        slider->setValue(value);
+    slider->setValue(77);
+    QVERIFY(brightnessSent());
+    QCOMPARE(mSecondModule->state().device.params.brightness, 77);
+    QCOMPARE(settings().value("BRIGHTNESS_STR").toInt(), 77);
 }
 
 void MainWindowSessionTest::chartKeeps359PointsOfFramesPerSecond()
