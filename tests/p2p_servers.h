@@ -3,8 +3,6 @@
 // a simulated probe registered under a device ID with them.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,17 +38,13 @@ inline std::string read_text(const std::string &path)
 class P2pServers {
 public:
     // mode: direct, relay-only, relay-refusing or broker-silent.
-    explicit P2pServers(const std::string &mode = "direct") : address_(p2p_test_address())
+    explicit P2pServers(const std::string &mode = "direct") : address_(p2p_test_address()), mode_(mode)
     {
         char pattern[] = "/tmp/qrn-p2p-test-XXXXXX";
         if (!mkdtemp(pattern))
             return;
         dir_ = pattern;
-        const std::string command = std::string("bash ") + QRN_P2P_SERVERS_SCRIPT + " start " + dir_ + " --address " +
-                                    address_ + " --mode " + mode + " >" + dir_ + "/start.log 2>&1";
-        started_ = std::system(command.c_str()) == 0;
-        if (!started_)
-            std::fprintf(stderr, "p2p servers did not start:\n%s\n", read_text(dir_ + "/start.log").c_str());
+        started_ = start();
         setenv("QRN_P2P_CONFIG", config().c_str(), 1);
     }
     ~P2pServers()
@@ -58,9 +52,7 @@ public:
         unsetenv("QRN_P2P_CONFIG");
         if (dir_.empty())
             return;
-        const std::string stop = std::string("bash ") + QRN_P2P_SERVERS_SCRIPT + " stop " + dir_ + " >/dev/null 2>&1";
-        if (std::system(stop.c_str()) != 0)
-            std::fprintf(stderr, "p2p servers in %s did not stop cleanly\n", dir_.c_str());
+        stop();
         const std::string remove = "rm -rf " + dir_;
         if (std::system(remove.c_str()) != 0)
             std::fprintf(stderr, "%s was not removed\n", dir_.c_str());
@@ -69,6 +61,14 @@ public:
     P2pServers &operator=(const P2pServers &) = delete;
 
     bool started() const { return started_; }
+    // Both servers go down and come back on the same address and ports, as
+    // in a deployment's restart: sessions through them are cut.
+    bool restart()
+    {
+        stop();
+        started_ = start();
+        return started_;
+    }
     std::string config() const { return dir_ + "/p2p.conf"; }
     const std::string &dir() const { return dir_; }
     const std::string &address() const { return address_; }
@@ -89,7 +89,24 @@ public:
     }
 
 private:
+    bool start()
+    {
+        const std::string command = std::string("bash ") + QRN_P2P_SERVERS_SCRIPT + " start " + dir_ + " --address " +
+                                    address_ + " --mode " + mode_ + " >" + dir_ + "/start.log 2>&1";
+        if (std::system(command.c_str()) == 0)
+            return true;
+        std::fprintf(stderr, "p2p servers did not start:\n%s\n", read_text(dir_ + "/start.log").c_str());
+        return false;
+    }
+    void stop()
+    {
+        const std::string stop = std::string("bash ") + QRN_P2P_SERVERS_SCRIPT + " stop " + dir_ + " >/dev/null 2>&1";
+        if (std::system(stop.c_str()) != 0)
+            std::fprintf(stderr, "p2p servers in %s did not stop cleanly\n", dir_.c_str());
+    }
+
     std::string address_;
+    std::string mode_;
     std::string dir_;
     bool started_ = false;
 };

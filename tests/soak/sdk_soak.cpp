@@ -5,10 +5,16 @@
 // its time-out, and the process's descriptors, threads and memory must stay
 // bounded. Prints its figures; exit 0 when every check held.
 //
+// With --p2p-sessions N the first N sessions reach their module by its
+// device ID, through a broker and a relay of their own that restart once
+// halfway through the chaos.
+//
 //   qrn_soak [--seconds N] [--sessions N] [--modules N] [--seed N] [--rate R] [--prefix 127.X.Y]
+//            [--p2p-sessions N]
 //
 // QRN_SOAK_SECONDS sets the chaos phase's length when --seconds is not given.
 #include "chaos.h"
+#include "p2p_servers.h"
 #include "probe_simulator.h"
 #include "process_figures.h"
 #include "qrn_net.h"
@@ -39,11 +45,15 @@ struct Options {
     uint64_t seed = 1;
     double rate = 0.02;
     std::string prefix = "127.15.1";
+    int p2p_sessions = 0;  // the first ones, by device ID
 };
 
 // The documented time-outs and each call's codes. Arguments are always
 // valid here, so the argument codes are not in the tables.
 constexpr milliseconds kConnectLimit{4500};  // 2.5 s to connect, 2 s for the login answer
+// By ID: the broker (3 s to connect, 2 s for the status), the module's
+// answer (5 s), the candidate checks (10 s), then the login (8 s).
+constexpr milliseconds kP2pConnectLimit{28000};
 constexpr milliseconds kCommandLimit{8000};
 constexpr milliseconds kStreamSendLimit{4000};
 constexpr milliseconds kAtOnce{0};
@@ -56,10 +66,16 @@ const milliseconds kMargin = [] {
 using Codes = std::initializer_list<int>;
 const Codes kConnectCodes = {QRN_OK,          QRN_ERR_NO_SLOT, QRN_ERR_TIMEOUT, QRN_ERR_IO,    QRN_ERR_CONNECT,
                              QRN_ERR_LOGIN_REFUSED, QRN_ERR_LISTEN, QRN_ERR_CLOSED, QRN_ERR_FAILED};
+// 1: a peer-to-peer session.
+const Codes kP2pConnectCodes = {1,               QRN_ERR_NO_SLOT,       QRN_ERR_TIMEOUT, QRN_ERR_IO,
+                                QRN_ERR_CONNECT, QRN_ERR_P2P_CONNECT,   QRN_ERR_LOGIN_REFUSED, QRN_ERR_CLOSED,
+                                QRN_ERR_FAILED};
 const Codes kCommandCodes = {QRN_OK,          QRN_ERR_FAILED,        QRN_ERR_TIMEOUT,       QRN_ERR_IO,
                              QRN_ERR_CLOSED,  QRN_ERR_INVALID_HANDLE, QRN_ERR_OTHER_SESSION, QRN_ERR_MALFORMED,
                              QRN_ERR_TOO_LONG};
 const Codes kStreamSendCodes = {QRN_OK, QRN_ERR_FAILED, QRN_ERR_TIMEOUT, QRN_ERR_IO, QRN_ERR_INVALID_HANDLE};
+// Channel 2 gone: -6.
+const Codes kP2pStreamSendCodes = {QRN_OK, QRN_ERR_FAILED, QRN_ERR_TIMEOUT, QRN_ERR_CLOSED, QRN_ERR_INVALID_HANDLE};
 const Codes kPollCodes = {QRN_OK, QRN_ERR_TIMEOUT, QRN_ERR_FAILED, QRN_ERR_CLOSED, QRN_ERR_INVALID_HANDLE};
 const Codes kTakeCodes = {QRN_OK, QRN_ERR_FAILED, QRN_ERR_INVALID_HANDLE};
 const Codes kWaitCodes = {QRN_OK, QRN_ERR_TIMEOUT};
@@ -69,6 +85,11 @@ std::string address_of(const Options &options, int module)
     return options.prefix + "." + std::to_string(module + 1);
 }
 
+std::string device_id_of(int module)
+{
+    return "SQRN" + std::to_string(100000 + module) + "SOAKP";
+}
+
 // Everything the run counts, shared by the session threads.
 struct Tally {
     std::mutex mutex;
@@ -76,6 +97,8 @@ struct Tally {
     uint64_t calls = 0;
     uint64_t cycles = 0;           // connect to disconnect, whether or not every call worked
     uint64_t whole_cycles = 0;     // ... in which every call returned 0
+    uint64_t p2p_cycles = 0;       // cycles by device ID
+    uint64_t p2p_whole_cycles = 0;
     uint64_t frames = 0;
     uint64_t pictures = 0;
     uint64_t serial_echoes = 0;
@@ -94,8 +117,9 @@ struct Tally {
 
 class SessionLoop {
 public:
-    SessionLoop(Tally &tally, std::string address, int number)
-        : tally_(tally), address_(std::move(address)), number_(number)
+    // by_id: address is a device ID.
+    SessionLoop(Tally &tally, std::string address, int number, bool by_id)
+        : tally_(tally), address_(std::move(address)), number_(number), by_id_(by_id)
     {
     }
 
@@ -109,9 +133,10 @@ public:
         whole_ = true;
         first_failure_.clear();
         int handle = -1;
-        const int connected = call("ConnectDevice", kConnectCodes, kConnectLimit,
+        const int connected = call("ConnectDevice", by_id_ ? kP2pConnectCodes : kConnectCodes,
+                                   by_id_ ? kP2pConnectLimit : kConnectLimit,
                                    [&] { return QRN_NET_ConnectDevice(&handle, address_.c_str(), nullptr); });
-        if (connected != QRN_OK)
+        if (connected != (by_id_ ? 1 : QRN_OK))
             return false;
         session(handle);
         call("Disconnect", {QRN_OK}, kAtOnce, [&] { return QRN_NET_Disconnect(handle); });
@@ -123,6 +148,8 @@ public:
         std::lock_guard<std::mutex> lock(tally_.mutex);
         ++tally_.cycles;
         tally_.whole_cycles += whole_ ? 1 : 0;
+        tally_.p2p_cycles += by_id_ ? 1 : 0;
+        tally_.p2p_whole_cycles += by_id_ && whole_ ? 1 : 0;
         return whole_;
     }
 
@@ -144,14 +171,15 @@ private:
         if (call("Audio_Begin", kCommandCodes, kCommandLimit, [&] { return QRN_NET_Audio_Begin(h); }) != QRN_OK)
             return;
         const std::vector<uint8_t> speech(320, 0xD5);
-        if (call("Audio_SendData", kStreamSendCodes, kStreamSendLimit, [&] {
+        const Codes send_codes = by_id_ ? kP2pStreamSendCodes : kStreamSendCodes;
+        if (call("Audio_SendData", send_codes, kStreamSendLimit, [&] {
                 return QRN_NET_Audio_SendData(h, speech.data(), static_cast<int>(speech.size()));
             }) != QRN_OK)
             return;
         if (call("Serial_Begin", kCommandCodes, kCommandLimit, [&] { return QRN_NET_Serial_Begin(h); }) != QRN_OK)
             return;
         const char text[] = "soak serial line\r\n";
-        if (call("Serial_SendData", kStreamSendCodes, kStreamSendLimit, [&] {
+        if (call("Serial_SendData", send_codes, kStreamSendLimit, [&] {
                 return QRN_NET_Serial_SendData(h, text, static_cast<int>(sizeof text - 1));
             }) != QRN_OK)
             return;
@@ -264,7 +292,8 @@ private:
         const bool expected_miss =
             (code == QRN_ERR_TIMEOUT || code == QRN_ERR_FAILED) && std::strcmp(name, "Poll") == 0;
         const bool empty_queue = code == QRN_ERR_FAILED && std::strstr(name, "Request") != nullptr;
-        if (code != QRN_OK && !expected_miss && !empty_queue && std::strcmp(name, "GetParamChangeType") != 0 &&
+        const bool connected_by_id = code == 1 && by_id_ && std::strcmp(name, "ConnectDevice") == 0;
+        if (code != QRN_OK && !connected_by_id && !expected_miss && !empty_queue && std::strcmp(name, "GetParamChangeType") != 0 &&
             whole_) {
             whole_ = false;
             first_failure_ = std::string(name) + " returned " + std::to_string(code);
@@ -275,12 +304,15 @@ private:
     Tally &tally_;
     const std::string address_;
     const int number_;
+    const bool by_id_;
     bool whole_ = true;
     std::string first_failure_;
     uint64_t changes_ = 0;
 };
 
-std::vector<std::unique_ptr<probesim::ProbeSimulator>> start_modules(const Options &options, bool chaos)
+// servers: where the first options.p2p_sessions modules also register by ID.
+std::vector<std::unique_ptr<probesim::ProbeSimulator>> start_modules(const Options &options, bool chaos,
+                                                                     const testing_support::P2pServers *servers)
 {
     std::vector<std::unique_ptr<probesim::ProbeSimulator>> modules;
     for (int m = 0; m < options.modules; ++m) {
@@ -299,6 +331,10 @@ std::vector<std::unique_ptr<probesim::ProbeSimulator>> start_modules(const Optio
         sim->set_stream_options(stream);
         if (!sim->start(address_of(options, m))) {
             std::fprintf(stderr, "qrn_soak: cannot listen on %s\n", address_of(options, m).c_str());
+            return {};
+        }
+        if (m < options.p2p_sessions && !sim->start_p2p(device_id_of(m), servers->init_string_for(device_id_of(m)))) {
+            std::fprintf(stderr, "qrn_soak: cannot register %s\n", device_id_of(m).c_str());
             return {};
         }
         modules.push_back(std::move(sim));
@@ -325,11 +361,14 @@ bool parse(int argc, char **argv, Options &options)
             options.rate = std::atof(value.c_str());
         else if (arg == "--prefix")
             options.prefix = value;
+        else if (arg == "--p2p-sessions")
+            options.p2p_sessions = std::atoi(value.c_str());
         else
             return false;
     }
     return argc % 2 == 1 && options.seconds > 0 && options.sessions > 0 && options.sessions <= 16 &&
-           options.modules > 0 && options.modules <= 250 && options.rate >= 0 && options.rate <= 1;
+           options.modules > 0 && options.modules <= 250 && options.rate >= 0 && options.rate <= 1 &&
+           options.p2p_sessions >= 0 && options.p2p_sessions <= std::min(options.sessions, options.modules);
 }
 
 }  // namespace
@@ -339,7 +378,7 @@ int main(int argc, char **argv)
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: qrn_soak [--seconds N] [--sessions 1..16] [--modules N] [--seed N] [--rate R] "
-                             "[--prefix 127.X.Y]\n");
+                             "[--prefix 127.X.Y] [--p2p-sessions N]\n");
         return 2;
     }
     QRN_NET_SetTrace(0);
@@ -347,11 +386,21 @@ int main(int argc, char **argv)
     soak::FigureSampler sampler(milliseconds(250));
     Tally tally;
     std::vector<std::unique_ptr<SessionLoop>> loops;
-    for (int s = 0; s < options.sessions; ++s)
-        loops.push_back(std::make_unique<SessionLoop>(tally, address_of(options, s % options.modules), s));
+    for (int s = 0; s < options.sessions; ++s) {
+        const bool by_id = s < options.p2p_sessions;
+        const int module = s % options.modules;
+        loops.push_back(std::make_unique<SessionLoop>(
+            tally, by_id ? device_id_of(module) : address_of(options, module), s, by_id));
+    }
+    std::unique_ptr<testing_support::P2pServers> servers;
+    if (options.p2p_sessions > 0) {
+        servers = std::make_unique<testing_support::P2pServers>();
+        if (!servers->started())
+            return 1;
+    }
 
     // Chaos: every session loops until the time is up.
-    auto modules = start_modules(options, true);
+    auto modules = start_modules(options, true, servers.get());
     if (modules.empty())
         return 1;
     std::printf("qrn_soak: %d sessions on %d modules in chaos (seed %llu, rate %.3f) for %d s\n", options.sessions,
@@ -365,6 +414,13 @@ int main(int argc, char **argv)
                 while (Clock::now() < chaos_end)
                     loop->cycle();
             });
+        if (servers) {
+            std::this_thread::sleep_for(std::chrono::seconds(options.seconds) / 2);
+            if (!servers->restart())
+                tally.violation("the broker and the relay did not start again");
+            std::printf("qrn_soak: broker and relay restarted\n");
+            std::fflush(stdout);
+        }
         for (auto &t : threads)
             t.join();
     }
@@ -376,11 +432,13 @@ int main(int argc, char **argv)
     }
     const uint64_t chaos_cycles = tally.cycles;
     const uint64_t chaos_whole = tally.whole_cycles;
+    const uint64_t chaos_p2p = tally.p2p_cycles;
+    const uint64_t chaos_p2p_whole = tally.p2p_whole_cycles;
 
     // The fault clears: the same modules, well again. Every session must now
     // get through a whole cycle, on its first try.
     modules.clear();
-    modules = start_modules(options, false);
+    modules = start_modules(options, false, servers.get());
     if (modules.empty())
         return 1;
     std::vector<int> recovered(loops.size(), 0);
@@ -407,6 +465,9 @@ int main(int argc, char **argv)
                 static_cast<unsigned long long>(injected), static_cast<unsigned long long>(tally.calls),
                 static_cast<unsigned long long>(tally.frames), static_cast<unsigned long long>(tally.pictures),
                 static_cast<unsigned long long>(tally.serial_echoes));
+    if (options.p2p_sessions > 0)
+        std::printf("qrn_soak: of them by device ID: %llu cycles (%llu whole)\n",
+                    static_cast<unsigned long long>(chaos_p2p), static_cast<unsigned long long>(chaos_p2p_whole));
     std::printf("qrn_soak: longest call %s, %lld ms\n", tally.longest_call_name.c_str(),
                 static_cast<long long>(tally.longest_call.count()));
     std::printf("qrn_soak: descriptors %ld at start, peak %ld, %ld at end; threads %ld, peak %ld, %ld; "
@@ -429,6 +490,8 @@ int main(int argc, char **argv)
         fail("no fault was injected");
     if (chaos_whole < static_cast<uint64_t>(options.sessions))
         fail("hardly a cycle got through under chaos: the chaos rate leaves nothing to test");
+    if (chaos_p2p_whole < static_cast<uint64_t>(options.p2p_sessions))
+        fail("hardly a cycle by device ID got through under chaos");
     // Bounded: nothing left behind once every session ended, and no growth
     // from the first half of the chaos to the second beyond what sessions
     // in flight explain (each holds two sockets and the library's threads).
