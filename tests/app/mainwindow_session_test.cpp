@@ -84,22 +84,6 @@ int largestDifference(const QImage &a, const QImage &b)
     return largest;
 }
 
-// True when a pixel within three of point has the colour: the marks are
-// anti-aliased and the fibre is found to about a pixel.
-bool colourNear(const QImage &shot, QPointF point, QColor colour)
-{
-    for (int dy = -3; dy <= 3; ++dy)
-        for (int dx = -3; dx <= 3; ++dx) {
-            const QPoint p = point.toPoint() + QPoint(dx, dy);
-            if (!shot.rect().contains(p))
-                continue;
-            const QColor got(shot.pixel(p));
-            if (std::abs(got.red() - colour.red()) <= 40 && std::abs(got.green() - colour.green()) <= 40 &&
-                std::abs(got.blue() - colour.blue()) <= 40)
-                return true;
-        }
-    return false;
-}
 
 QByteArray fileHash(const QString &path)
 {
@@ -738,7 +722,7 @@ void MainWindowSessionTest::zoneOverlayCirclesTheLiveFibre()
     const auto circlesDrawn = [&](const QImage &shot) {
         for (int zone = 0; zone < 4; ++zone)
             for (const QPointF &point : circlePoints(zone))
-                if (!colourNear(shot, point, zoneOverlayColour(zone)))
+                if (!colourNear(shot, point, zoneOverlayColour(zone), 3))
                     return false;
         return true;
     };

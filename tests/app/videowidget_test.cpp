@@ -2,6 +2,7 @@
 // pixel.
 #include "videowidget.h"
 #include "videowidgetsurface.h"
+#include "window_helpers.h"
 
 #include <QPainter>
 #include <QVideoSurfaceFormat>
@@ -32,23 +33,6 @@ QString firstWrongPixel(const QImage &shot, const QRect &frameRect, QRgb inside)
         }
     }
     return QString();
-}
-
-// True when a pixel within two of point has the colour: the marks are
-// anti-aliased, so the exact pixel may be a blend.
-bool colourNear(const QImage &shot, QPointF point, QColor colour)
-{
-    for (int dy = -2; dy <= 2; ++dy)
-        for (int dx = -2; dx <= 2; ++dx) {
-            const QPoint p = point.toPoint() + QPoint(dx, dy);
-            if (!shot.rect().contains(p))
-                continue;
-            const QColor got(shot.pixel(p));
-            if (std::abs(got.red() - colour.red()) <= 40 && std::abs(got.green() - colour.green()) <= 40 &&
-                std::abs(got.blue() - colour.blue()) <= 40)
-                return true;
-        }
-    return false;
 }
 
 // A plain widget that paints a surface's frame on black, to drive the
