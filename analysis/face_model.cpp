@@ -16,6 +16,7 @@ constexpr int kLightCell = 16;  // px per cell of the lighting field
 constexpr int kCentreBin = 6;
 // A pixel within this share of the first lighting estimate shapes the final one.
 constexpr float kFitShare = 0.04f;
+constexpr float kMinLight = 1e-3f;
 
 // Medians per bin from histograms: linear in the pixel count, with no
 // per-bin lists to sort. Values are held to a fixed resolution.
@@ -113,7 +114,8 @@ cv::Mat lighting(const cv::Mat &picture, const cv::Mat &radial, const cv::Mat &f
         cv::medianBlur(coarse, coarse, 5);
     cv::Mat field;
     cv::resize(coarse, field, picture.size(), 0, 0, cv::INTER_LINEAR);
-    return field;
+    // The picture is divided by the field: a black region must not make that 0/0.
+    return cv::max(field, kMinLight);
 }
 
 }  // namespace

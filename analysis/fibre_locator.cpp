@@ -58,7 +58,8 @@ EdgePoint ray_edge(const cv::Mat &grey, cv::Point2d centre, double angle, double
     const int span = 4;
     double best = 0.0;
     int best_i = -1;
-    for (int i = span; i + span < n; ++i) {
+    // One sample in from each end: the sub-sample step reads both neighbours.
+    for (int i = span + 1; i + span + 1 < n; ++i) {
         const double fall = profile[i - span] - profile[i + span];
         if (fall > best) {
             best = fall;

@@ -1,7 +1,8 @@
 // Records what the simulators send, the way the modules send it, as the seed
 // corpora of the fuzz targets: command and login answers, stream packets of
-// every type, notices, frames, and the second kind of module's HTTP answers
-// and stream. Run by hand after a change to the wire format:
+// every type (also as P2P channel reads), notices, frames, the second kind
+// of module's HTTP answers and stream, the signalling messages and the
+// probe's picture. Run by hand after a change to the wire format:
 //   capture_seeds fuzz/corpus
 // Everything stays on 127.14.1.x.
 #include <arpa/inet.h>
@@ -22,13 +23,20 @@
 #include <thread>
 #include <vector>
 
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "channel_frames.h"
+#include "end_face_picture.h"
 #include "fuzz_session.h"
+#include "init_string.h"
 #include "input_split.h"
 #include "ml_http_server.h"
 #include "probe_simulator.h"
 #include "probe_wire.h"
 #include "qrn_net.h"
 #include "session_readers.h"
+#include "signal_message.h"
 
 namespace {
 
@@ -43,6 +51,8 @@ constexpr uint16_t kCommandPort = 34674;
 constexpr uint16_t kMlPort = 18080;
 // Seeds stay small: a frame is cut off after this many bytes of packets.
 constexpr size_t kMaxStreamSeed = 12 * 1024;
+// The stream time-out the P2P stream seeds ask for.
+constexpr uint8_t kStreamSeedTimeoutMs = 3;
 
 std::filesystem::path corpus_root;
 
@@ -268,6 +278,23 @@ Bytes whole_packets(const Bytes &bytes, int type, size_t limit)
     return out;
 }
 
+// A stream as the LAN connection carries it, and as channel 2 of a P2P
+// session delivers it: reads of uneven sizes, one of which timed out.
+void write_stream_seed(const std::string &name, const Bytes &bytes)
+{
+    write_seed("stream_packets", name, bytes);
+    Bytes seed{kStreamSeedTimeoutMs};
+    size_t at = 0;
+    for (size_t piece = 16; at < bytes.size(); piece = piece * 5 % 1499 + 1) {
+        if (at == 16)
+            fuzzing::append_part(seed, {});  // after the first header
+        const size_t take = std::min(piece, bytes.size() - at);
+        fuzzing::append_part(seed, Bytes(bytes.begin() + at, bytes.begin() + at + take));
+        at += take;
+    }
+    write_seed("p2p_stream_channel", name, seed);
+}
+
 // The payloads of the packets of one type, each frame or block joined.
 std::vector<Bytes> assembled(const Bytes &bytes, uint8_t type)
 {
@@ -321,6 +348,8 @@ void capture_module()
             for (const Bytes &answer : relay.take())
                 fuzzing::append_part(seed, answer);
             write_seed("command_answer", fuzzing::kSessionReaders[i].name, seed);
+            // Over P2P the same answers come as reads on channel 1.
+            write_seed("p2p_command_channel", fuzzing::kSessionReaders[i].name, seed);
         }
     }
 
@@ -358,7 +387,7 @@ void capture_module()
         raw_command(wire::kVideoBegin);
         const Bytes video = take_stream(700);
         raw_command(wire::kVideoEnd);
-        write_seed("stream_packets", std::string("video_") + f.name, whole_packets(video, -1, kMaxStreamSeed));
+        write_stream_seed(std::string("video_") + f.name, whole_packets(video, -1, kMaxStreamSeed));
         const std::vector<Bytes> frames = assembled(video, 0);
         if (frames.empty())
             continue;
@@ -385,7 +414,7 @@ void capture_module()
     take_stream(200);
 
     raw_command(wire::kSnapshot);
-    write_seed("stream_packets", "picture", whole_packets(take_stream(700), -1, kMaxStreamSeed));
+    write_stream_seed("picture", whole_packets(take_stream(700), -1, kMaxStreamSeed));
 
     // Audio as the module frames it: one block whole, one in two fragments.
     probesim::StreamPacket whole;
@@ -397,11 +426,11 @@ void capture_module()
     probesim::StreamPacket second = first;
     second.fragment_index = 1;
     sim.send_stream_packets({whole, first, second});
-    write_seed("stream_packets", "audio", whole_packets(take_stream(300), 2, kMaxStreamSeed));
+    write_stream_seed("audio", whole_packets(take_stream(300), 2, kMaxStreamSeed));
 
     raw_command(wire::kSerialOpen);
     sim.send_serial(Bytes{'A', 'T', '+', 'V', 'E', 'R', '\r', '\n'});
-    write_seed("stream_packets", "serial", whole_packets(take_stream(300), 3, 4096));
+    write_stream_seed("serial", whole_packets(take_stream(300), 3, 4096));
 
     // Notices: those a setting change makes, then one of each sub-type.
     raw_command(wire::kSetFormat, u32(QRN_FORMAT_JPEG));
@@ -454,7 +483,7 @@ void capture_module()
     for (const auto &notice : notices)
         sim.send_param_change(notice.first, notice.second);
     const Bytes changes = take_stream(400);
-    write_seed("stream_packets", "param_changes", whole_packets(changes, 4, kMaxStreamSeed));
+    write_stream_seed("param_changes", whole_packets(changes, 4, kMaxStreamSeed));
     int n = 0;
     for (const Bytes &payload : assembled(changes, 4))
         write_seed("param_change", "notice_" + std::to_string(n++), payload);
@@ -543,6 +572,93 @@ void capture_ml_module()
     server.stop();
 }
 
+// The signalling messages and init strings as this side's layer encodes
+// them, and a channel's frames.
+void capture_signalling()
+{
+    const auto text_seed = [](uint8_t parser, const std::string &text) {
+        Bytes seed{parser};
+        seed.insert(seed.end(), text.begin(), text.end());
+        return seed;
+    };
+    pppp::SignalMessage offer;
+    offer.type = pppp::MessageType::offer;
+    offer.session = "0123456789abcdef0123456789abcdef";
+    offer.from = "host-fuzz_1";
+    offer.ice.ufrag = "Xy7q";
+    offer.ice.pwd = "a1b2c3d4e5f6g7h8i9j0k1";
+    offer.ice.candidates[0] = {"candidate:1 1 UDP 2015363327 127.14.1.3 40000 typ host",
+                               "candidate:2 1 UDP 1677729535 127.14.1.2 41000 typ srflx raddr 127.14.1.3 rport 40000"};
+    offer.ice.candidates[1] = {"candidate:1 2 UDP 2015363326 127.14.1.3 40001 typ host"};
+    pppp::SignalMessage answer = offer;
+    answer.type = pppp::MessageType::answer;
+    answer.from.clear();
+    answer.ice.candidates[0] = {"candidate:3 1 UDP 16777215 127.14.1.2 3478 typ relay raddr 127.14.1.4 rport 50000"};
+    pppp::SignalMessage refuse;
+    refuse.type = pppp::MessageType::refuse;
+    refuse.session = offer.session;
+    refuse.reason = "busy: one session at a time";
+    pppp::SignalMessage bye = refuse;
+    bye.type = pppp::MessageType::bye;
+    bye.reason.clear();
+    write_seed("p2p_signalling", "offer", text_seed(0, pppp::encode_message(offer)));
+    write_seed("p2p_signalling", "answer", text_seed(0, pppp::encode_message(answer)));
+    write_seed("p2p_signalling", "refuse", text_seed(0, pppp::encode_message(refuse)));
+    write_seed("p2p_signalling", "bye", text_seed(0, pppp::encode_message(bye)));
+    write_seed("p2p_signalling", "status_online", text_seed(1, pppp::encode_status(true)));
+    write_seed("p2p_signalling", "status_offline", text_seed(1, pppp::encode_status(false)));
+
+    pppp::InitConfig config;
+    config.broker_host = "127.14.1.5";
+    config.broker_port = 18830;
+    config.relay_host = "relay.example.test";
+    config.relay_only = true;
+    std::string letters;
+    pppp::encode_init_string(config, &letters);
+    write_seed("p2p_signalling", "init_string", text_seed(2, letters));
+
+    // A data frame split across reads, then a credit.
+    const Bytes payload(300, 0x5A);
+    Bytes frames;
+    pppp::append_data_frame(frames, payload.data(), payload.size());
+    pppp::append_credit_frame(frames, 65536);
+    Bytes seed{3};
+    fuzzing::append_part(seed, Bytes(frames.begin(), frames.begin() + 2));
+    fuzzing::append_part(seed, Bytes(frames.begin() + 2, frames.begin() + 200));
+    fuzzing::append_part(seed, Bytes(frames.begin() + 200, frames.end()));
+    write_seed("p2p_signalling", "channel_frames", seed);
+}
+
+// The simulated probe's picture, made small enough to inspect quickly
+// (the fibre about 100 pixels across): as JPEG and PNG files, and as the
+// small picture the pixel seeds enlarge four times.
+void capture_pictures()
+{
+    probesim::EndFacePicture scene;
+    const probesim::YuvImage &frame = scene.render(640, 480, 1, probesim::PictureLook{});
+    const cv::Mat luma(frame.height, frame.width, CV_8UC1, const_cast<uint8_t *>(frame.y.data()));
+    cv::Mat small;
+    cv::resize(luma, small, cv::Size(214, 160), 0, 0, cv::INTER_AREA);
+    const struct {
+        const char *name;
+        const char *extension;
+        std::vector<int> parameters;
+    } files[] = {{"simulator_jpeg", ".jpg", {cv::IMWRITE_JPEG_QUALITY, 80}}, {"simulator_png", ".png", {}}};
+    for (const auto &file : files) {
+        std::vector<uint8_t> encoded;
+        cv::imencode(file.extension, small, encoded, file.parameters);
+        Bytes seed{0};
+        seed.insert(seed.end(), encoded.begin(), encoded.end());
+        write_seed("endface_picture", file.name, seed);
+    }
+    cv::Mat tiny;
+    cv::resize(luma, tiny, cv::Size(54, 40), 0, 0, cv::INTER_AREA);
+    // 54 x 40 grey, enlarged 4 times, the scale measured.
+    Bytes seed{1, 54 - 8, 40 - 8, 0, 4 - 2, 0};
+    seed.insert(seed.end(), tiny.data, tiny.data + tiny.total());
+    write_seed("endface_picture", "simulator_pixels", seed);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -554,5 +670,7 @@ int main(int argc, char **argv)
     corpus_root = argv[1];
     capture_module();
     capture_ml_module();
+    capture_signalling();
+    capture_pictures();
     return 0;
 }
