@@ -72,6 +72,19 @@ public:
     std::string config() const { return dir_ + "/p2p.conf"; }
     const std::string &dir() const { return dir_; }
     const std::string &address() const { return address_; }
+    // String A from the configuration file, for IDs of the prefix "SQRN"
+    // (without the SDK's own reader, for programs that link only its
+    // shared library).
+    std::string init_string_a() const
+    {
+        std::ifstream file(config());
+        std::string line;
+        const std::string key = "init_string_a=";
+        while (std::getline(file, line))
+            if (line.rfind(key, 0) == 0)
+                return line.substr(key.size());
+        return std::string();
+    }
     // The init string a device of this ID uses with these servers.
     std::string init_string_for(const std::string &device_id) const
     {

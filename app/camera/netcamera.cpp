@@ -78,9 +78,9 @@ int NetCamera::connect(int)
     int result = QRN_NET_ConnectDevice(&handle, address.constData(), kAccessString);
     if (result == QRN_ERR_LOGIN_REFUSED)
         result = QRN_NET_ConnectDevice(&handle, address.constData(), kAlternateAccessString);
-    // The library answers 1 for a peer-to-peer session; a dotted address
-    // never makes one, so anything but 0 is a failure here.
-    if (record(result) != 0)
+    // 1 is a peer-to-peer session: the address held a device ID, and the
+    // session must keep its owner like a LAN one.
+    if (record(result) != 0 && result != 1)
         return CameraConnectFailed;
     mHandle = handle;
     return CameraOk;

@@ -10,6 +10,7 @@
 
 #include "frame_forwarder.h"
 #include "netcamera.h"
+#include "p2p_servers.h"
 #include "probe_wire.h"
 #include "reference_pictures.h"
 #include "test_support.h"
@@ -115,6 +116,8 @@ private slots:
     void captureWhileStreamingHandsOverWholeFrames();
     void losingTheModuleEndsTheStreamOnce();
     void streamingTwiceStartsOneThread();
+    void streamsFromAModuleReachedByItsId_data();
+    void streamsFromAModuleReachedByItsId();
 
 private:
     void startSimulator(probesim::DeviceModel model = probesim::DeviceModel());
@@ -541,6 +544,48 @@ void NetCameraTest::losingTheModuleEndsTheStreamOnce()
     QVERIFY(stills.count() == 1 || stills.wait(kWaitMs));
     QCOMPARE(stills.at(0).at(0).toInt(), -1);
     QVERIFY(stills.at(0).at(1).value<QImage>().isNull());
+}
+
+void NetCameraTest::streamsFromAModuleReachedByItsId_data()
+{
+    QTest::addColumn<bool>("relayed");
+    QTest::newRow("direct") << false;
+    // The module offers only the relay and the switch stays off.
+    QTest::newRow("relayed") << true;
+}
+
+// A device ID in the address: the library answers 1 for its peer-to-peer
+// session, which the source must keep and stream from like a LAN one.
+void NetCameraTest::streamsFromAModuleReachedByItsId()
+{
+    QFETCH(bool, relayed);
+    testing_support::P2pServers servers;
+    QVERIFY(servers.started());
+    const std::string id = "SQRN123456VIEWR";
+    probesim::DeviceModel model;
+    model.id = id;
+    ProbeSimulator sim(model);
+    sim.set_video_format(probesim::wire::kFormatMjpeg, kModuleWidth, kModuleHeight, 30);
+    if (relayed) {
+        QRN_NET_ForceP2PTransSwitch(0);
+        sim.set_relay_sessions(-1);
+        sim.set_fault(probesim::Fault::RelayFirstSessions);
+    }
+    QVERIFY(sim.start_p2p(id, servers.init_string_a()));
+    qputenv("KELVO_QRN_ADDRESS", QByteArray::fromStdString(id));
+
+    QCOMPARE(mCamera->connect(0), 0);
+    QSignalSpy video(mForwarder.get(), &FrameForwarder::videoCaptured);
+    QCOMPARE(mCamera->setStreaming(true), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(video.count() >= 3, kWaitMs);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(imageAt(video, i).size(), QSize(kModuleWidth, kModuleHeight));
+    QCOMPARE(sim.state().p2p_sessions_open, size_t(1));
+
+    QCOMPARE(mCamera->setStreaming(false), 0);
+    QCOMPARE(mCamera->disconnect(), 0);
+    QVERIFY(sim.wait_until([](const auto &s) { return s.p2p_sessions_open == 0; }, kWait));
+    QRN_NET_ForceP2PTransSwitch(1);
 }
 
 void NetCameraTest::streamingTwiceStartsOneThread()
