@@ -80,8 +80,10 @@ int NetCamera::connect(int)
         result = QRN_NET_ConnectDevice(&handle, address.constData(), kAlternateAccessString);
     // 1 is a peer-to-peer session: the address held a device ID, and the
     // session must keep its owner like a LAN one.
-    if (record(result) != 0 && result != 1)
+    if (result != 0 && result != 1) {
+        record(result);
         return CameraConnectFailed;
+    }
     mHandle = handle;
     return CameraOk;
 }
