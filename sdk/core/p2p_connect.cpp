@@ -112,6 +112,7 @@ int p2p_connect(SessionContext *session, const SessionContext *replacing)
         return login == QRN_OK ? QRN_ERR_CLOSED : login;
     }
     session->trans_mode = mode;
+    qrn_trace("p2p session %d to %s is up, %s\n", p2p, session->address, mode == TRANS_RELAY ? "relayed" : "direct");
     std::memset(session->p2p_init_string, 0, sizeof session->p2p_init_string);
     std::memcpy(session->p2p_init_string, init_string.data(), init_string.size());
     return QRN_OK;

@@ -12,15 +12,16 @@
 # reaches the other's server-reflexive address); behind NATs that pick a new
 # random port per destination it comes up relayed by itself.
 #
-#   p2p_nat_test.sh PPPP_PEER P2P_SERVERS_SCRIPT [QRN SIMULATOR]
+#   p2p_nat_test.sh PPPP_PEER P2P_SERVERS_SCRIPT [QRN SIMULATOR [VIEWER]]
 #
 # With QRN and SIMULATOR each case also streams video through the SDK: the
 # simulated module registered by device ID behind the device's NAT, and
-# 'qrn stream' behind the host's.
+# 'qrn stream' behind the host's. With VIEWER the viewer's network source
+# then shows that module's picture, on a private Xvfb behind the host's NAT.
 #
 # P2P_NAT_LOGS=DIR keeps the programs' and servers' logs there.
 set -euo pipefail
-peer=$1 servers=$2 qrn=${3:-} simulator=${4:-}
+peer=$1 servers=$2 qrn=${3:-} simulator=${4:-} viewer=${5:-}
 readonly SKIP=77
 test_name=p2p_nat_test
 
@@ -43,6 +44,14 @@ skip()
 command -v ip >/dev/null || skip "'ip' is missing (install iproute2)"
 command -v nft >/dev/null || skip "'nft' is missing (install nftables)"
 
+if [ -n "$viewer" ]; then
+  for tool in Xvfb xdotool import convert; do
+    command -v "$tool" >/dev/null || skip "'$tool' is missing (bash scripts/install-deps.sh installs it)"
+  done
+  # shellcheck source-path=SCRIPTDIR/../../scripts source=viewer_window.sh
+  source "$(dirname "$0")/../../scripts/viewer_window.sh"
+fi
+
 net=qpn$$
 roles="up pub nath natd host dev"
 work=$(mktemp -d)
@@ -51,6 +60,7 @@ work=$(mktemp -d)
 cleanup()
 {
   local role pids
+  [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid" 2>/dev/null || true
   if [ -f "$work/servers/pids" ]; then
     bash "$servers" stop "$work/servers" || true
   fi
@@ -149,6 +159,7 @@ case_number=0
 run_case()
 {
   local label=$1 option=$2 expected=$3
+  expected_mode=$expected
   case_number=$((case_number + 1))
   local id="SQRN-NAT-$case_number" device_log="$work/device$case_number.log" output
   nat nath to-pub "$option"
@@ -184,11 +195,48 @@ stream_through_sdk()
   grep -q "registered as" "$log" || fail "$label: the simulator did not register: $(cat "$log")"
   output=$(in_ns host env QRN_P2P_CONFIG="$work/servers/p2p.conf" "$qrn" stream "$id" --seconds 2 2>&1) ||
     fail "$label: qrn stream failed: $output"
-  kill "$simulator_pid" && wait "$simulator_pid" || true
   frames=$(sed -n 's/^frames: *\([0-9]*\).*/\1/p' <<<"$output")
   # 30 frames a second for 2 s.
   [ -n "$frames" ] && [ "$frames" -ge 20 ] || fail "$label: too few frames through the SDK: $output"
   echo "$label: the SDK streamed $frames frames"
+  [ -z "$viewer" ] || show_in_viewer "$label" "$id"
+  kill "$simulator_pid" && wait "$simulator_pid" || true
+}
+
+# show_in_viewer LABEL ID: the viewer, its address the device ID, shows the
+# module's live picture after Connect, over a session of the case's mode.
+show_in_viewer()
+{
+  local label=$1 id=$2 dir="$work/viewer$case_number" viewer_pid window
+  mkdir -p "$dir/tmp"
+  # Xvfb and the X programs beside the viewer, behind the host's NAT.
+  x_run=(ip netns exec "$net-host")
+  if [ -z "${xvfb_pid:-}" ]; then
+    start_xvfb "$work" || fail "Xvfb did not start"
+    export DISPLAY
+    unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+  fi
+  # WiFi chosen; the second kind of module refuses at once on the host's own
+  # loopback, so the viewer goes on to the SDK and the device ID. Its trace
+  # lines go out line by line: the session's mode is read from them.
+  printf '[General]\nKEY_CAMERA_TYPE_STR=1\nLANG_STR=1\n' >"$dir/applicaiton.ini"
+  (
+    cd "$dir"
+    HOME=$dir TMPDIR=$dir/tmp KELVO_QRN_ADDRESS=$id KELVO_ML_ADDRESS=127.0.0.2 QRN_BCAST_ADDRS=127.255.255.255 \
+      QRN_P2P_CONFIG="$work/servers/p2p.conf" exec ip netns exec "$net-host" stdbuf -oL "$viewer"
+  ) >"$dir/viewer.log" 2>&1 &
+  viewer_pid=$!
+  window=$(viewer_window "$viewer_pid" 30) || fail "$label: the viewer showed no window: $(cat "$dir/viewer.log")"
+  wait_for_button 15 || fail "$label: Connect did not show: $(cat "$dir/viewer.log")"
+  press_connect "$window" || fail "$label: Connect could not be pressed"
+  wait_for_video 30 "$dir/connected.png" ||
+    fail "$label: no picture in the viewer within 30 s: $(tail -n 20 "$dir/viewer.log")"
+  grep -q "p2p session [0-9]* to $id is up, $expected_mode" "$dir/viewer.log" ||
+    fail "$label: the viewer's session was not $expected_mode: $(grep 'p2p session' "$dir/viewer.log")"
+  kill "$viewer_pid" 2>/dev/null || true
+  wait "$viewer_pid" 2>/dev/null || true
+  [ -z "${P2P_NAT_SCREENSHOTS:-}" ] || cp "$dir/connected.png" "$P2P_NAT_SCREENSHOTS/viewer$case_number.png"
+  echo "$label: the viewer showed the picture over a $expected_mode session"
 }
 
 run_case "port-preserving NATs" "" direct
