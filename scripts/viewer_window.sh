@@ -142,3 +142,26 @@ close_viewer()
   done
   "${x_run[@]}" xdotool mousemove --window "$window" "${viewer_exit_item[@]}" click 1
 }
+
+# exit_viewer PID WINDOW: ends the program through Function > Exit and
+# checks that it ends within 10 s with status 0; else sets
+# viewer_exit_problem and fails. Not in a subshell: only the shell that
+# started the viewer can wait for it.
+exit_viewer()
+{
+  local pid=$1 window=$2 status=0 _
+  close_viewer "$pid" "$window"
+  for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    viewer_exit_problem="the viewer did not end after Function > Exit"
+    return 1
+  fi
+  wait "$pid" || status=$?
+  if [ "$status" -ne 0 ]; then
+    viewer_exit_problem="the viewer ended with status $status"
+    return 1
+  fi
+}

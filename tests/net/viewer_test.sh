@@ -109,13 +109,5 @@ grep -Eq " ${host//./\\.}:[0-9]+ *\$" <<<"$held" || fail "the $kind module holds
 stray=$("$testnet" run-device "$other" ss -Htn state established)
 [ -z "$stray" ] || fail "the $other module has connections: $stray"
 
-close_viewer "$viewer_pid" "$window"
-for _ in $(seq 100); do
-  kill -0 "$viewer_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$viewer_pid" 2>/dev/null && fail "the viewer did not end after Function > Exit"
-status=0
-wait "$viewer_pid" || status=$?
+exit_viewer "$viewer_pid" "$window" || fail "$viewer_exit_problem: $(cat "$logs/viewer")"
 viewer_pid=""
-[ "$status" -eq 0 ] || fail "the viewer ended with status $status: $(cat "$logs/viewer")"

@@ -195,16 +195,8 @@ stop_module $seed
 
 # Function > Exit ends it cleanly after all that.
 answer_boxes
-close_viewer "$viewer_pid" "$window"
-for _ in $(seq 100); do
-  kill -0 "$viewer_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$viewer_pid" 2>/dev/null && fail "the viewer did not end after Function > Exit"
-status=0
-wait "$viewer_pid" || status=$?
+exit_viewer "$viewer_pid" "$window" || fail "$viewer_exit_problem: $(cat "$logs/viewer")"
 viewer_pid=""
-[ "$status" -eq 0 ] || fail "the viewer ended with status $status: $(cat "$logs/viewer")"
 
 # Every file in the folder is a whole picture: no half-written file, no
 # temporary left behind.
