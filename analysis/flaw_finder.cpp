@@ -23,6 +23,8 @@ constexpr int kMaxRegions = 400;
 // Main axis over cross axis from which a region is measured as a line.
 constexpr double kLineElongation = 3.0;
 constexpr double kBandPx = 4.0;  // radial bands of the noise measure
+// Grey levels; sizes divide by a depth, so none below this is measured.
+constexpr double kMinMeasurableDepth = 1.0;
 constexpr int kReferenceWindow = 15;
 constexpr float kCentreTolerancePx = 0.5f;
 
@@ -39,8 +41,9 @@ double line_peak_share(double width, double sigma)
 }
 
 // A line's width from its cross-section averaged along its middle part:
-// the averaging cancels the noise that a single pixel's peak carries.
-void measure_line(FlawRegion &region, const FaceModel &model, const cv::Mat &mask, const cv::Rect &grown,
+// the averaging cancels the noise that a single pixel's peak carries. False
+// when that part holds no depth to measure (its seeds lie at the ends).
+bool measure_line(FlawRegion &region, const FaceModel &model, const cv::Mat &mask, const cv::Rect &grown,
                   cv::Point2d middle, cv::Point2d axis, double lo, double hi, double sigma)
 {
     constexpr double kBin = 0.5;
@@ -75,13 +78,16 @@ void measure_line(FlawRegion &region, const FaceModel &model, const cv::Mat &mas
         if (i > 0 && i + 1 < bins)
             peak = std::max(peak, (profile[i - 1] + profile[i] + profile[i + 1]) / 3.0);
     }
+    if (peak < kMinMeasurableDepth)
+        return false;
     area = std::max(area, 0.0);
-    double true_peak = std::max(peak, 1.0);
+    double true_peak = peak;
     for (int i = 0; i < 8; ++i)
         true_peak = peak / std::max(0.2, line_peak_share(area / true_peak, sigma));
     region.peak_depth = true_peak;
     region.width_px = area / true_peak;
     region.area_px = region.width_px * region.length_px;
+    return true;
 }
 
 // Sizes a region by its depth: the summed depth over the region and a rim
@@ -161,10 +167,9 @@ void measure(FlawRegion &region, const FaceModel &model, const cv::Mat &smooth_d
     region.elongation = std::sqrt((tr / 2 + root + 1.0 / 12) / (tr / 2 - root + 1.0 / 12));
 
     sum = std::max(sum, 0.0);
-    if (region.elongation >= kLineElongation) {
-        measure_line(region, model, mask, grown, {mx, my}, {ux, uy}, lo, hi, sigma);
+    if (region.elongation >= kLineElongation &&
+        measure_line(region, model, mask, grown, {mx, my}, {ux, uy}, lo, hi, sigma))
         return;
-    }
     // The highest pixel alone sits on the noise's high side: the depth of a
     // blob is the mean of its top tenth.
     std::vector<float> depths;
@@ -175,9 +180,9 @@ void measure(FlawRegion &region, const FaceModel &model, const cv::Mat &smooth_d
     double total = 0;
     for (size_t i = 0; i < top; ++i)
         total += depths[i];
-    peak = total / top;
+    peak = std::max(total / top, kMinMeasurableDepth);
     const double s = std::sqrt(sigma * sigma + 2.0 / 3.0);  // optics and the 3x3 smoothing
-    double true_peak = std::max(peak, 1.0);
+    double true_peak = peak;
     for (int i = 0; i < 8; ++i) {
         const double radius = std::sqrt(sum / (true_peak * kPi));
         true_peak = peak / std::max(0.2, disc_peak_share(radius, s));

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace endface {
 
@@ -26,6 +27,9 @@ constexpr double kRingGapUm = 4.0;
 // Plausible probe scales; outside them the "cladding" found is something else.
 constexpr double kMinUmPerPx = 0.05;
 constexpr double kMaxUmPerPx = 5.0;
+// The smallest defects the criteria count are 2 um: coarser than this they
+// are under two pixels, and a pass would not have seen them.
+constexpr double kMaxJudgedUmPerPx = 1.0;
 
 InspectionResult cannot_inspect(InspectionResult result, std::string reason)
 {
@@ -80,6 +84,12 @@ InspectionResult inspect(const cv::Mat &image, const InspectionOptions &options)
     const double um = result.fibre.um_per_px;
     if (um < kMinUmPerPx || um > kMaxUmPerPx)
         return cannot_inspect(result, "no fibre found: the round edge in view has no plausible size");
+    if (um > kMaxJudgedUmPerPx) {
+        char reason[120];
+        std::snprintf(reason, sizeof reason, "picture too coarse: %.2f um per pixel, at most %.1f shows 2 um defects",
+                      um, kMaxJudgedUmPerPx);
+        return cannot_inspect(result, reason);
+    }
     const double margin = 2.0;
     if (fit.centre.x - fit.radius_px < margin || fit.centre.y - fit.radius_px < margin ||
         fit.centre.x + fit.radius_px > grey.cols - 1 - margin || fit.centre.y + fit.radius_px > grey.rows - 1 - margin)

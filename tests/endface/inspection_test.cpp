@@ -156,6 +156,8 @@ const BadPicture kBadPictures[] = {
     {"white", [] { return filmed([](probesim::EndFaceSample &s) { s.camera.exposure = 6.0; }); }},
     {"saturated_glass", [] { return filmed([](probesim::EndFaceSample &s) { s.camera.exposure = 1.8; }); }},
     {"no_fibre", [] { return filmed([](probesim::EndFaceSample &s) { s.scene.fibre = false; }); }},
+    // A clean face, but 2 um defects would be under two pixels.
+    {"too_coarse", [] { return filmed([](probesim::EndFaceSample &s) { s.scene.um_per_px = 1.6; }); }},
     {"fibre_partly_out",
      [] {
          return filmed([](probesim::EndFaceSample &s) { s.scene.centre_x = kWidth - 0.5 * 62.5 / s.scene.um_per_px; });
