@@ -29,17 +29,17 @@ readonly viewer_picture_threshold=0.15
 readonly viewer_function_menu=(40 11)
 readonly viewer_exit_item=(55 111)
 
-# Runs the X programs; a caller sets it to run them in a network namespace
-# (the test network's host namespace, beside Xvfb and the viewer).
-x_run=()
-
 # start_xvfb DIR: starts Xvfb on a free display, sets DISPLAY and xvfb_pid.
 # The display number comes from Xvfb itself (-displayfd), so parallel runs
-# never race for one.
+# never race for one. Xvfb stays in the machine's own network namespace even
+# when the viewer runs in another: a display's abstract socket belongs to one
+# namespace while its lock file and socket file are shared, so servers in two
+# namespaces could both take one number and remove each other's socket file.
+# Clients anywhere reach it through that socket file.
 start_xvfb()
 {
   local dir=$1 _
-  "${x_run[@]}" Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do
     if grep -q '^[0-9]' "$dir/display" 2>/dev/null; then
@@ -60,7 +60,7 @@ viewer_window()
   local pid=$1 seconds=$2 window
   local deadline=$((SECONDS + seconds))
   while [ "$SECONDS" -lt "$deadline" ]; do
-    window=$("${x_run[@]}" xdotool search --all --onlyvisible --pid "$pid" --name 'WiFi' 2>/dev/null | head -n 1) || true
+    window=$(xdotool search --all --onlyvisible --pid "$pid" --name 'WiFi' 2>/dev/null | head -n 1) || true
     if [ -n "$window" ]; then
       echo "$window"
       return 0
@@ -74,7 +74,7 @@ viewer_window()
 # pixel_colour X Y: the colour of one screen pixel.
 pixel_colour()
 {
-  "${x_run[@]}" import -window root -crop "1x1+$1+$2" -depth 8 txt:- | sed -n '2s/.* \(s\?rgb[a]\?([^)]*)\).*/\1/p'
+  import -window root -crop "1x1+$1+$2" -depth 8 txt:- | sed -n '2s/.* \(s\?rgb[a]\?([^)]*)\).*/\1/p'
 }
 
 # wait_for_button SECONDS: waits until Connect shows where the form puts it
@@ -99,7 +99,7 @@ press_connect()
     echo "no button at ${viewer_connect_edge[*]} (colour $colour): has the form's layout changed?" >&2
     return 1
   fi
-  "${x_run[@]}" xdotool mousemove --window "$window" "${viewer_connect_button[@]}" click 1 mousemove 800 950
+  xdotool mousemove --window "$window" "${viewer_connect_button[@]}" click 1 mousemove 800 950
 }
 
 # area_mean FILE AREA: mean brightness (0..1) of AREA (WxH+X+Y) of a picture.
@@ -115,7 +115,7 @@ wait_for_video()
   local seconds=$1 file=$2 mean
   local deadline=$((SECONDS + seconds))
   while :; do
-    "${x_run[@]}" import -window root "$file"
+    import -window root "$file"
     mean=$(area_mean "$file" "$viewer_video_area")
     awk -v m="$mean" -v t="$viewer_picture_threshold" 'BEGIN { exit !(m > t) }' && return 0
     [ "$SECONDS" -lt "$deadline" ] || return 1
@@ -127,7 +127,7 @@ wait_for_video()
 # windows of their own).
 viewer_windows()
 {
-  "${x_run[@]}" xdotool search --onlyvisible --pid "$1" 2>/dev/null | grep -c . || true
+  xdotool search --onlyvisible --pid "$1" 2>/dev/null | grep -c . || true
 }
 
 # close_viewer PID WINDOW: chooses Function > Exit, as a person ends the
@@ -135,12 +135,12 @@ viewer_windows()
 close_viewer()
 {
   local pid=$1 window=$2 _
-  "${x_run[@]}" xdotool mousemove --window "$window" "${viewer_function_menu[@]}" click 1
+  xdotool mousemove --window "$window" "${viewer_function_menu[@]}" click 1
   for _ in $(seq 50); do
     [ "$(viewer_windows "$pid")" -lt 2 ] || break
     sleep 0.1
   done
-  "${x_run[@]}" xdotool mousemove --window "$window" "${viewer_exit_item[@]}" click 1
+  xdotool mousemove --window "$window" "${viewer_exit_item[@]}" click 1
 }
 
 # exit_viewer PID WINDOW: ends the program through Function > Exit and

@@ -29,6 +29,9 @@ void qrn_trace(const char *format, ...)
     va_start(arguments, format);
     std::vprintf(format, arguments);
     va_end(arguments);
+    // Traces are read while the program runs, often through a pipe or a
+    // file, where they would otherwise wait in a block buffer.
+    std::fflush(stdout);
 }
 
 std::string escaped_bytes(const void *data, int length, int max_bytes)

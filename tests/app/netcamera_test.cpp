@@ -548,17 +548,25 @@ void NetCameraTest::losingTheModuleEndsTheStreamOnce()
 
 void NetCameraTest::streamsFromAModuleReachedByItsId_data()
 {
-    QTest::addColumn<bool>("relayed");
-    QTest::newRow("direct") << false;
-    // The module offers only the relay and the switch stays off.
-    QTest::newRow("relayed") << true;
+    // Sessions the module offers only the relay for (-1: all), and whether
+    // the library may replace a relayed session by a direct one.
+    QTest::addColumn<int>("relayedSessions");
+    QTest::addColumn<bool>("switchOn");
+    QTest::addColumn<bool>("switched");
+    QTest::newRow("direct") << 0 << true << false;
+    QTest::newRow("relayed") << -1 << false << false;
+    // The handle's session is swapped for a direct one while frames flow;
+    // the poll that sees the swap fails once and the source goes on.
+    QTest::newRow("relayed, then switched to direct") << 1 << true << true;
 }
 
 // A device ID in the address: the library answers 1 for its peer-to-peer
 // session, which the source must keep and stream from like a LAN one.
 void NetCameraTest::streamsFromAModuleReachedByItsId()
 {
-    QFETCH(bool, relayed);
+    QFETCH(int, relayedSessions);
+    QFETCH(bool, switchOn);
+    QFETCH(bool, switched);
     testing_support::P2pServers servers;
     QVERIFY(servers.started());
     const std::string id = "SQRN123456VIEWR";
@@ -566,21 +574,31 @@ void NetCameraTest::streamsFromAModuleReachedByItsId()
     model.id = id;
     ProbeSimulator sim(model);
     sim.set_video_format(probesim::wire::kFormatMjpeg, kModuleWidth, kModuleHeight, 30);
-    if (relayed) {
-        QRN_NET_ForceP2PTransSwitch(0);
-        sim.set_relay_sessions(-1);
+    QRN_NET_ForceP2PTransSwitch(switchOn ? 1 : 0);
+    if (relayedSessions != 0) {
+        sim.set_relay_sessions(relayedSessions);
         sim.set_fault(probesim::Fault::RelayFirstSessions);
     }
     QVERIFY(sim.start_p2p(id, servers.init_string_a()));
+    // The direct session's login is answered 2 s late, so the swap comes
+    // while the source is streaming.
+    if (switched)
+        sim.set_fault(probesim::Fault::LateSecondSession);
     qputenv("KELVO_QRN_ADDRESS", QByteArray::fromStdString(id));
 
     QCOMPARE(mCamera->connect(0), 0);
     QSignalSpy video(mForwarder.get(), &FrameForwarder::videoCaptured);
     QCOMPARE(mCamera->setStreaming(true), 0);
     QTRY_VERIFY_WITH_TIMEOUT(video.count() >= 3, kWaitMs);
-    for (int i = 0; i < 3; ++i)
+    // The module's sessions settled: the one the handle holds is its only
+    // open one.
+    const size_t sessions = switched ? 2 : 1;
+    QVERIFY(sim.wait_until(
+        [&](const auto &s) { return s.p2p_sessions_accepted == sessions && s.p2p_sessions_open == 1; }, kWait));
+    const int settled = video.count();
+    QTRY_VERIFY_WITH_TIMEOUT(video.count() >= settled + 3, kWaitMs);
+    for (int i = 0; i < video.count(); ++i)
         QCOMPARE(imageAt(video, i).size(), QSize(kModuleWidth, kModuleHeight));
-    QCOMPARE(sim.state().p2p_sessions_open, size_t(1));
 
     QCOMPARE(mCamera->setStreaming(false), 0);
     QCOMPARE(mCamera->disconnect(), 0);

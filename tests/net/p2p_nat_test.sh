@@ -209,8 +209,6 @@ show_in_viewer()
 {
   local label=$1 id=$2 dir="$work/viewer$case_number" viewer_pid window
   mkdir -p "$dir/tmp"
-  # Xvfb and the X programs beside the viewer, behind the host's NAT.
-  x_run=(ip netns exec "$net-host")
   if [ -z "${xvfb_pid:-}" ]; then
     start_xvfb "$work" || fail "Xvfb did not start"
     export DISPLAY
@@ -223,7 +221,7 @@ show_in_viewer()
   (
     cd "$dir"
     HOME=$dir TMPDIR=$dir/tmp KELVO_QRN_ADDRESS=$id KELVO_ML_ADDRESS=127.0.0.2 QRN_BCAST_ADDRS=127.255.255.255 \
-      QRN_P2P_CONFIG="$work/servers/p2p.conf" exec ip netns exec "$net-host" stdbuf -oL "$viewer"
+      QRN_P2P_CONFIG="$work/servers/p2p.conf" exec ip netns exec "$net-host" "$viewer"
   ) >"$dir/viewer.log" 2>&1 &
   viewer_pid=$!
   window=$(viewer_window "$viewer_pid" 30) || fail "$label: the viewer showed no window: $(cat "$dir/viewer.log")"

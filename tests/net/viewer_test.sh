@@ -34,9 +34,8 @@ case $kind in
   *) fail "unknown case '$kind' (qrn or ml)" ;;
 esac
 
-# Xvfb and the X programs run in the host namespace beside the viewer. The
-# session would end them too; the trap also covers a run by hand.
-x_run=("$testnet" run-host)
+# The viewer runs in the host namespace, Xvfb in the machine's own (see
+# start_xvfb); the trap ends both.
 viewer_pid="" xvfb_pid=""
 cleanup()
 {
@@ -72,7 +71,7 @@ viewer_pid=$!
 
 window=$(viewer_window "$viewer_pid" 30) || fail "the viewer showed no window: $(cat "$logs/viewer")"
 wait_for_button 10 || fail "Connect is not where the form puts it: $(cat "$logs/viewer")"
-"${x_run[@]}" import -window root "$logs/before.png"
+import -window root "$logs/before.png"
 before=$(area_mean "$logs/before.png" "$viewer_video_area")
 awk -v m="$before" 'BEGIN { exit !(m < 0.02) }' || fail "the video area is not black before Connect (mean $before)"
 
@@ -85,7 +84,7 @@ wait_for_video 30 "$logs/connected.png" ||
 convert "$logs/connected.png" -crop "$viewer_video_area" +repage "$logs/first.png"
 live=""
 for _ in $(seq 50); do
-  "${x_run[@]}" import -window root "$logs/later.png"
+  import -window root "$logs/later.png"
   convert "$logs/later.png" -crop "$viewer_video_area" +repage "$logs/next.png"
   changed=$(compare -metric AE "$logs/first.png" "$logs/next.png" null: 2>&1 || true)
   if [ "${changed%% *}" != 0 ]; then live=1; break; fi
