@@ -10,6 +10,9 @@ namespace {
 // Offers beyond this many sessions in set-up or waiting for Accept are
 // refused, so a flood of offers cannot grow memory or agents.
 constexpr size_t kMaxWaitingSessions = 16;
+// One host may hold at most half of them: a host flooding offers that never
+// come up (each waits out its checks) cannot lock the others out meanwhile.
+constexpr size_t kMaxWaitingSessionsPerHost = kMaxWaitingSessions / 2;
 
 }  // namespace
 
@@ -109,6 +112,16 @@ void DeviceListener::forget(const std::string &token, const std::string &peer_id
         unwatch_peer(peer_id);
 }
 
+size_t DeviceListener::waiting_sessions_of(const std::string &peer_id) const
+{
+    size_t waiting = 0;
+    for (const auto &entry : mPending)
+        waiting += entry.second->setup().peer_id == peer_id;
+    for (const auto &session : mAccepted)
+        waiting += session->setup().peer_id == peer_id;
+    return waiting;
+}
+
 void DeviceListener::on_offer(const SignalMessage &offer)
 {
     std::shared_ptr<IceSession> session;
@@ -116,7 +129,8 @@ void DeviceListener::on_offer(const SignalMessage &offer)
         std::lock_guard<std::mutex> lock(mMutex);
         if (mClosed || mSessions.count(offer.session))
             return;
-        if (mPending.size() + mAccepted.size() >= kMaxWaitingSessions) {
+        if (mPending.size() + mAccepted.size() >= kMaxWaitingSessions ||
+            waiting_sessions_of(offer.from) >= kMaxWaitingSessionsPerHost) {
             refuse(offer.from, offer.session, "busy");
             return;
         }

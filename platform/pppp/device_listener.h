@@ -37,6 +37,8 @@ private:
     void on_session_changed(IceSession &session, const IceDescription &remote);
     void refuse(const std::string &peer_id, const std::string &token, const char *reason);
     void unwatch_peer(const std::string &peer_id);
+    // Sessions of this host in set-up or waiting for Accept; under mMutex.
+    size_t waiting_sessions_of(const std::string &peer_id) const;
 
     EventLoop &mLoop;
     std::string mDeviceId;
