@@ -63,25 +63,35 @@ stop_pid()
 }
 
 # start_viewer NAME: starts the viewer in a folder of its own whose settings
-# choose WiFi, with its probe writing to $work/NAME.trace; sets viewer_pid
-# and viewer_start_ns.
+# choose WiFi, with its probe writing to $work/NAME.trace; sets viewer_pid,
+# viewer_log and viewer_start_ns.
 start_viewer()
 {
   local dir=$work/$1
   mkdir -p "$dir"
   printf '[General]\nKEY_CAMERA_TYPE_STR=1\n' >"$dir/applicaiton.ini"
   viewer_start_ns=$(now_ns)
-  (cd "$dir" && HOME=$dir TMPDIR=$dir KELVO_FRAME_TRACE=$work/$1.trace exec "$viewer") >"$dir/viewer.log" 2>&1 &
+  viewer_log=$dir/viewer.log
+  (cd "$dir" && HOME=$dir TMPDIR=$dir KELVO_FRAME_TRACE=$work/$1.trace exec "$viewer") >"$viewer_log" 2>&1 &
   viewer_pid=$!
   pids+=("$viewer_pid")
+}
+
+# viewer_problem WHAT: says WHAT went wrong, whether the viewer still runs,
+# and the end of its output.
+viewer_problem()
+{
+  local state="still running"
+  kill -0 "$viewer_pid" 2>/dev/null || state="no longer running"
+  echo "bench: $1 (the viewer is $state; display $DISPLAY): $(tail -n 20 "$viewer_log")" >&2
 }
 
 # connect_viewer: presses Connect once the window shows it.
 connect_viewer()
 {
   local window
-  window=$(viewer_window "$viewer_pid" 30) || { echo "bench: the viewer showed no window" >&2; return 1; }
-  wait_for_button 15 || { echo "bench: Connect did not show" >&2; return 1; }
+  window=$(viewer_window "$viewer_pid" 30) || { viewer_problem "the viewer showed no window"; return 1; }
+  wait_for_button 15 || { viewer_problem "Connect did not show"; return 1; }
   press_connect "$window"
 }
 
