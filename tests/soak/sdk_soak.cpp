@@ -73,6 +73,10 @@ const Codes kP2pConnectCodes = {1,               QRN_ERR_NO_SLOT,       QRN_ERR_
 const Codes kCommandCodes = {QRN_OK,          QRN_ERR_FAILED,        QRN_ERR_TIMEOUT,       QRN_ERR_IO,
                              QRN_ERR_CLOSED,  QRN_ERR_INVALID_HANDLE, QRN_ERR_OTHER_SESSION, QRN_ERR_MALFORMED,
                              QRN_ERR_TOO_LONG};
+// A command written on a channel that is gone: -12.
+const Codes kP2pCommandCodes = {QRN_OK,         QRN_ERR_FAILED,        QRN_ERR_TIMEOUT,       QRN_ERR_IO,
+                                QRN_ERR_CLOSED, QRN_ERR_INVALID_HANDLE, QRN_ERR_OTHER_SESSION, QRN_ERR_MALFORMED,
+                                QRN_ERR_TOO_LONG, QRN_ERR_CONNECT};
 const Codes kStreamSendCodes = {QRN_OK, QRN_ERR_FAILED, QRN_ERR_TIMEOUT, QRN_ERR_IO, QRN_ERR_INVALID_HANDLE};
 // Channel 2 gone: -6.
 const Codes kP2pStreamSendCodes = {QRN_OK, QRN_ERR_FAILED, QRN_ERR_TIMEOUT, QRN_ERR_CLOSED, QRN_ERR_INVALID_HANDLE};
@@ -156,19 +160,20 @@ public:
 private:
     void session(int h)
     {
-        if (call("Video_Begin", kCommandCodes, kCommandLimit, [&] { return QRN_NET_Video_Begin(h); }) != QRN_OK)
+        const Codes command_codes = by_id_ ? kP2pCommandCodes : kCommandCodes;
+        if (call("Video_Begin", command_codes, kCommandLimit, [&] { return QRN_NET_Video_Begin(h); }) != QRN_OK)
             return;
         if (!take(h, POLL_VIDEO, 3, milliseconds(5000)))
             return;
         // A parameter change, and the stream goes on.
         const uint32_t fps = (++changes_ % 2) ? 15 : 30;
-        if (call("Video_SetFPS", kCommandCodes, kCommandLimit, [&] { return QRN_NET_Video_SetFPS(h, fps); }) != QRN_OK)
+        if (call("Video_SetFPS", command_codes, kCommandLimit, [&] { return QRN_NET_Video_SetFPS(h, fps); }) != QRN_OK)
             return;
-        if (call("Video_SnapShot", kCommandCodes, kCommandLimit, [&] { return QRN_NET_Video_SnapShot(h); }) !=
+        if (call("Video_SnapShot", command_codes, kCommandLimit, [&] { return QRN_NET_Video_SnapShot(h); }) !=
                 QRN_OK ||
             !take(h, POLL_PICTURE, 1, milliseconds(5000)))
             return;
-        if (call("Audio_Begin", kCommandCodes, kCommandLimit, [&] { return QRN_NET_Audio_Begin(h); }) != QRN_OK)
+        if (call("Audio_Begin", command_codes, kCommandLimit, [&] { return QRN_NET_Audio_Begin(h); }) != QRN_OK)
             return;
         const std::vector<uint8_t> speech(320, 0xD5);
         const Codes send_codes = by_id_ ? kP2pStreamSendCodes : kStreamSendCodes;
@@ -176,7 +181,7 @@ private:
                 return QRN_NET_Audio_SendData(h, speech.data(), static_cast<int>(speech.size()));
             }) != QRN_OK)
             return;
-        if (call("Serial_Begin", kCommandCodes, kCommandLimit, [&] { return QRN_NET_Serial_Begin(h); }) != QRN_OK)
+        if (call("Serial_Begin", command_codes, kCommandLimit, [&] { return QRN_NET_Serial_Begin(h); }) != QRN_OK)
             return;
         const char text[] = "soak serial line\r\n";
         if (call("Serial_SendData", send_codes, kStreamSendLimit, [&] {
@@ -188,7 +193,7 @@ private:
         for (const auto &[name, end] : {std::pair<const char *, int (*)(int)>{"Serial_End", QRN_NET_Serial_End},
                                         {"Audio_End", QRN_NET_Audio_End},
                                         {"Video_End", QRN_NET_Video_End}})
-            if (call(name, kCommandCodes, kCommandLimit, [&] { return end(h); }) != QRN_OK)
+            if (call(name, command_codes, kCommandLimit, [&] { return end(h); }) != QRN_OK)
                 return;
     }
 
