@@ -35,7 +35,9 @@ readonly viewer_exit_item=(55 111)
 # when the viewer runs in another: a display's abstract socket belongs to one
 # namespace while its lock file and socket file are shared, so servers in two
 # namespaces could both take one number and remove each other's socket file.
-# Clients anywhere reach it through that socket file.
+# Clients anywhere reach it through that socket file. Stop it with kill and
+# wait: it unlinks its socket file as it exits, which by then may belong to
+# a server started on the same number.
 start_xvfb()
 {
   local dir=$1 _

@@ -60,7 +60,12 @@ work=$(mktemp -d)
 cleanup()
 {
   local role pids
-  [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid" 2>/dev/null || true
+  # Xvfb unlinks its socket file as it exits; waiting keeps that from
+  # removing the file of a server that a next test starts on the same number.
+  if [ -n "${xvfb_pid:-}" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
   if [ -f "$work/servers/pids" ]; then
     bash "$servers" stop "$work/servers" || true
   fi
